@@ -1,0 +1,48 @@
+// TRAYICON: the program's presence in the notification area: the two tray
+// icons (running, stopped) and the record handed to Shell_NotifyIconA.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+
+struct IconSlot {
+    HICON Icon;
+    int32_t Owned;  // 1: loaded by SetIcon and destroyed with the slot
+};
+
+// The record size the program hands to the shell: up to and including the
+// item GUID (NOTIFYICONDATAA_V3_SIZE).
+constexpr DWORD TRAYICON_RECORD_SIZE = 504;
+
+class TRAYICON {
+public:
+    TRAYICON() = default;
+    virtual ~TRAYICON();
+    TRAYICON(const TRAYICON&) = delete;
+    TRAYICON& operator=(const TRAYICON&) = delete;
+
+    // 1 on success; 0 when already created or the slots cannot be allocated.
+    int Create(HINSTANCE instance, HWND window);
+    void SetIcon(uint32_t slot, UINT iconId);
+    void Destroy();
+    static uint32_t MakeId();
+
+    bool IsCreated() const { return slots != nullptr; }
+
+    uint32_t count = 0;
+    IconSlot* slots = nullptr;
+    HINSTANCE instance = nullptr;
+    NOTIFYICONDATAA data {};
+    uint32_t current = 0;
+    uint32_t loaded = 0;
+};
+
+// The program's one tray object (built first among the globals).
+extern TRAYICON TrayIcon;
+
+// Tooltip "Glimmerdeck - 実行中" or "- 停止中", and the matching icon.
+void UpdateTrayTip(int running);
+// The "外部制御" balloon for a start or stop requested by another program.
+void ShowControlBalloon(HWND window, int started);

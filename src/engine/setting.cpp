@@ -1,0 +1,154 @@
+#include "engine/setting.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "base/inifile.h"
+
+SettingRecord SETTING;
+
+const char* const SETTING_FILE_NAME = "GLIMDECK.INI";
+
+namespace {
+
+constexpr uint32_t kPStateDefaults[16] = {100, 100, 75, 75, 50, 50, 25, 25, 0, 0, 0, 0, 0, 0, 0, 0};
+
+unsigned long ReadNumber(INIFILE& ini, const char* section, const char* key, unsigned long def) {
+    unsigned long value = def;
+    ini.Read(section, key, def, &value);
+    return value;
+}
+
+void DeviceSection(char (&name)[16], int d) { std::snprintf(name, sizeof name, "DEVICE%d", d); }
+
+void ApplyLimits() {
+    if (SETTING.Timer < 1000) SETTING.Timer = 1000;
+    if (SETTING.Timer > 10000) SETTING.Timer = 10000;
+    if (SETTING.Resolution < 10) SETTING.Resolution = 10;
+    if (SETTING.Resolution > 500) SETTING.Resolution = 500;
+}
+
+// Writes every key into `ini`, in the file's order.
+void WriteAll(INIFILE& ini) {
+    ini.Write("GLOBAL", "Timer", "%lu", SETTING.Timer);
+    ini.Write("GLOBAL", "Resolution", "%lu", SETTING.Resolution);
+    ini.Write("GLOBAL", "Balloon", "%ld", static_cast<unsigned long>(SETTING.Balloon));
+    ini.Write("CLOCK", "Base", "%lu", SETTING.Base);
+    ini.Write("CLOCK", "Boost", "%lu", SETTING.Boost);
+
+    char key[16];
+    char text[32];
+    for (int n = 0; n < 16; ++n) {
+        std::snprintf(key, sizeof key, "P%d", n);
+        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(SETTING.PState[n]));
+        ini.Write("PSTATE", key, text);
+    }
+
+    char logo[sizeof SETTING.Logo];
+    std::memcpy(logo, SETTING.Logo, sizeof logo);
+    logo[sizeof logo - 1] = '\0';
+    ini.Write("PREVIEW", "Logo", logo);
+    ini.Write("PREVIEW", "Font", &SETTING.Font);
+
+    for (int d = 0; d < MAX_DEVICE; ++d) {
+        const DEVICE& dev = SETTING.Device[d];
+        char section[16];
+        DeviceSection(section, d);
+        auto put = [&](const char* k, const char* format, unsigned long v) {
+            std::snprintf(text, sizeof text, format, v);
+            ini.Write(section, k, text);
+        };
+        put("Enable", "%ld", static_cast<unsigned long>(dev.Enable));
+        put("Display", "%lu", dev.Display);
+        put("GPU", "%lu", dev.GPU);
+        put("Attribute", "%ld", static_cast<unsigned long>(dev.Attribute));
+        put("PlayType", "%ld", static_cast<unsigned long>(dev.PlayType));
+        put("Luminance", "%lu", dev.Luminance);
+        char file[sizeof dev.PlayFile];
+        std::memcpy(file, dev.PlayFile, sizeof file);
+        file[sizeof file - 1] = '\0';
+        ini.Write(section, "PlayFile", file);
+    }
+}
+
+}  // namespace
+
+void MakeStartupFont(LOGFONTA* font) {
+    std::memset(font, 0, sizeof *font);
+    font->lfHeight = 22;
+    font->lfWidth = 18;
+    font->lfWeight = 700;
+    std::strcpy(font->lfFaceName, "Verdana");
+}
+
+int32_t ReadDebugMode() { return *static_cast<volatile int32_t*>(&SETTING.Debug); }
+
+void StoreDebugMode(int32_t value) { *static_cast<volatile int32_t*>(&SETTING.Debug) = value; }
+
+void LoadSetting() {
+    INIFILE ini;
+    if (ini.OpenLocal(SETTING_FILE_NAME)) {
+        SETTING.Debug = static_cast<int32_t>(ReadNumber(ini, "GLOBAL", "Debug", 0));
+        SETTING.Timer = ReadNumber(ini, "GLOBAL", "Timer", 1000);
+        SETTING.Resolution = ReadNumber(ini, "GLOBAL", "Resolution", 100);
+        SETTING.Balloon = static_cast<int32_t>(ReadNumber(ini, "GLOBAL", "Balloon", 1));
+        SETTING.Base = ReadNumber(ini, "CLOCK", "Base", 30);
+        SETTING.Boost = ReadNumber(ini, "CLOCK", "Boost", 100);
+
+        char key[16];
+        for (int n = 0; n < 16; ++n) {
+            std::snprintf(key, sizeof key, "P%d", n);
+            SETTING.PState[n] = ReadNumber(ini, "PSTATE", key, kPStateDefaults[n]);
+            if (SETTING.PState[n] > 100) SETTING.PState[n] = 100;
+        }
+
+        ini.Read("PREVIEW", "Logo", "GEFORCE GTX", SETTING.Logo, sizeof SETTING.Logo);
+        ini.Read("PREVIEW", "Font", &SETTING.Font);
+
+        for (int d = 0; d < MAX_DEVICE; ++d) {
+            DEVICE& dev = SETTING.Device[d];
+            char section[16];
+            DeviceSection(section, d);
+            dev.Enable = static_cast<int32_t>(ReadNumber(ini, section, "Enable", 0));
+            dev.Display = ReadNumber(ini, section, "Display", 0);
+            dev.GPU = ReadNumber(ini, section, "GPU", static_cast<unsigned long>(d));
+            dev.Attribute = static_cast<int32_t>(ReadNumber(ini, section, "Attribute", 0));
+            dev.PlayType = static_cast<int32_t>(ReadNumber(ini, section, "PlayType", 0));
+            dev.Luminance = ReadNumber(ini, section, "Luminance", 100);
+            ini.Read(section, "PlayFile", "GLIMDECK.GLP", dev.PlayFile, sizeof dev.PlayFile);
+        }
+    }
+    ApplyLimits();
+}
+
+void SaveSetting() {
+    INIFILE target;
+    if (!target.OpenLocal(SETTING_FILE_NAME)) return;
+    const char* path = target.Path();
+
+    // A read-only settings file is the user's decision: leave it alone.
+    DWORD attributes = GetFileAttributesA(path);
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return;
+
+    // Write into a copy beside the file (keys the program does not write, such
+    // as "Debug", stay), then swap it in with one rename.
+    char temp[1024 + 8];
+    if (std::snprintf(temp, sizeof temp, "%s.new", path) >= static_cast<int>(sizeof temp)) return;
+    SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(temp);
+    if (exists && !CopyFileA(path, temp, FALSE)) return;
+
+    INIFILE copy;
+    copy.Open(temp);
+    WriteAll(copy);
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, temp);  // flush the profile cache
+
+    bool complete = copy.WriteFailures() == 0 &&
+                    GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES;
+    if (!complete ||
+        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(temp);
+    }
+}

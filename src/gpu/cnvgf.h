@@ -1,0 +1,74 @@
+// CNVGF: one LED of one NVIDIA board. Brings the driver interface up, selects
+// display, physical GPU and illumination attribute, sets the brightness and
+// takes the GPU readings the control laws follow. Each user builds its own;
+// an adapter is never shared between threads.
+#pragma once
+
+#include <windows.h>
+
+#include "gpu/nvapi.h"
+
+// Names one LED.
+struct GpuSelector {
+    uint32_t Display;
+    uint32_t GPU;
+    uint32_t Attribute;  // 0 board logo, 1 SLI bridge
+};
+
+// Results of CNVGF::Initialize.
+enum : unsigned {
+    NVGF_READY = 0,
+    NVGF_NO_DRIVER = 1,
+    NVGF_NOT_FOUND = 2,
+    NVGF_UNSUPPORTED = 3,
+};
+
+class CNVGF {
+public:
+    CNVGF();
+    virtual ~CNVGF();
+    CNVGF(const CNVGF&) = delete;
+    CNVGF& operator=(const CNVGF&) = delete;
+
+    // 0 ready, 1 driver interface unavailable, 2 display or GPU not found,
+    // 3 attribute not supported. The library reference taken on the way stays
+    // held until UnloadDLL or destruction, whatever the result.
+    unsigned Initialize(uint32_t display, uint32_t gpu, uint32_t attribute);
+    bool LoadDLL();
+    bool UnloadDLL();
+    bool SelectGpu(uint32_t display, uint32_t gpu);
+    bool IsSupported(uint32_t attribute);
+    bool SetLuminance(uint32_t attribute, uint32_t value);
+
+    // Readings: true on success; the out value is left untouched otherwise.
+    bool GetPstate(unsigned* pstate);
+    bool GetTemperature(int* celsius);
+    bool GetFanLevel(unsigned* percent);
+    bool GetClock(double* mhz, unsigned clockType);  // 0 current, 1 base, 2 boost
+    bool GetUsage(int* percent);
+
+    // The device name: the driver's adapter string, or the GPU's full name.
+    const char* DeviceName() const { return driverVersion_.szAdapterString; }
+    uint32_t GpuCount() const { return gpuCount_; }
+
+private:
+    NvPhysicalGpuHandle Gpu() const { return gpus_[gpu_ < NVAPI_MAX_PHYSICAL_GPUS ? gpu_ : 0]; }
+
+    NvAPI_ShortString interfaceVersion_;
+    NV_DISPLAY_DRIVER_VERSION driverVersion_;
+    NvQueryInterfaceProc query_;
+    NvDynamicPstatesProc dynamicPstates_;
+    NvUsagesProc usages_;
+    NvCoolerProc cooler_;
+    uint32_t display_;
+    uint32_t gpu_;
+    uint32_t gpuCount_;
+    NvDisplayHandle displayHandle_;
+    NvPhysicalGpuHandle gpus_[NVAPI_MAX_PHYSICAL_GPUS];
+    HMODULE library_;
+};
+
+// Sets one LED once through a fresh adapter: a brightness above 100 (taken
+// unsigned, so also a negative one) becomes 100. 1 when the LED was set.
+// Always drives the GPU, also in debug-device mode.
+int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu);

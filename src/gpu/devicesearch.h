@@ -1,0 +1,19 @@
+// Reaching the GPUs outside the control threads: all-LED set, device search
+// and device labels. `debugMode` is the debug-device switch of the settings:
+// non-zero asks the debug device instead of the driver.
+#pragma once
+
+#include <cstdint>
+
+#include "base/device.h"
+
+// SetLuminanceOnce on every enabled device; results ignored.
+void SetAllLuminance(const DEVICE (&devices)[MAX_DEVICE], uint32_t brightness);
+
+// Probes display 0..7, GPU 0..7, attribute 0..1 and fills `records` (the
+// triples only) and `labels` (128 characters each). Returns the number of
+// supported devices found.
+int SearchDevice(DEVICE (&records)[MAX_DEVICE], char (&labels)[MAX_DEVICE][128], int32_t debugMode);
+
+// "%s (%d,%d,%d)" for one record; returns `label`.
+char* MakeDeviceLabel(char (&label)[128], const DEVICE& record, int32_t debugMode);
