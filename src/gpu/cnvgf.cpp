@@ -90,7 +90,8 @@ bool CNVGF::SelectGpu(uint32_t display, uint32_t gpu) {
     display_ = display;
     NvU32 count = 0;
     if (NvAPI_GetPhysicalGPUsFromDisplay(displayHandle_, gpus_, &count) != NVAPI_OK) return false;
-    gpuCount_ = count;
+    // Only 64 slots exist whatever count a driver reports.
+    gpuCount_ = count < static_cast<NvU32>(NVAPI_MAX_PHYSICAL_GPUS) ? count : NVAPI_MAX_PHYSICAL_GPUS;
     if (gpu >= gpuCount_) return false;
     gpu_ = gpu;
     if (NvAPI_GetDisplayDriverVersion(displayHandle_, &driverVersion_) != NVAPI_OK) return false;
