@@ -21,10 +21,10 @@ constexpr UINT RATES_MS = 500;
 constexpr int MARGIN = 18;
 constexpr int HEADER_HEIGHT = 74;
 constexpr int TILE_WIDTH = 264;
-constexpr int TILE_HEIGHT = 132;
+constexpr int TILE_HEIGHT = 156;
 constexpr int TILE_GAP = 14;
 constexpr int LOG_TITLE_HEIGHT = 26;
-constexpr int LOG_MIN_LINES = 12;
+constexpr int LOG_MIN_LINES = 10;
 constexpr int MAX_COLUMNS = 3;
 
 // Colours: a dark panel so the lit tiles stand out.
@@ -175,17 +175,19 @@ int TextWidth(HDC dc, const std::wstring& text, HFONT font) {
     return size.cx;
 }
 
-// A lamp with a soft glow whose strength follows the brightness.
-void DrawLamp(HDC dc, int x, int y, double level, bool lit) {
-    const int glow = 48, core = 25;
+// A lamp with a soft glow whose strength follows the brightness, drawn over
+// `base`, the tile's own colour.
+void DrawLamp(HDC dc, int x, int y, double level, bool lit, COLORREF base) {
+    const int glow = 50, core = 24;
+    double strength = lit ? level : 0;
     COLORREF lamp = lit ? Mix(GREEN_DARK, GREEN, level) : RGB(38, 44, 52);
     for (int r = glow; r > core; --r) {
         double t = static_cast<double>(glow - r) / (glow - core);
-        Disc(dc, x, y, r, Mix(TILE, lamp, 0.6 * t * t * (lit ? level : 0)));
+        Disc(dc, x, y, r, Mix(base, GREEN, 0.7 * t * t * strength));
     }
-    Disc(dc, x, y, core + 2, Mix(TILE, RGB(8, 10, 12), 0.6));
+    Disc(dc, x, y, core + 2, Mix(base, RGB(6, 8, 10), 0.55 - 0.3 * strength));
     Disc(dc, x, y, core, lamp);
-    Disc(dc, x - 7, y - 8, 8, Mix(lamp, WHITE, lit ? 0.25 + 0.3 * level : 0.08));
+    Disc(dc, x - 7, y - 8, 8, Mix(lamp, WHITE, lit ? 0.25 + 0.35 * level : 0.08));
 }
 
 const wchar_t* AttributeName(int attribute) {
@@ -199,9 +201,9 @@ const wchar_t* AttributeName(int attribute) {
 void DrawTile(HDC dc, const RECT& r, const LedState& led, const Fonts& fonts) {
     double level = led.luminance <= 0 ? 0 : led.luminance >= 100 ? 1 : led.luminance / 100.0;
     double shown = led.lit ? level : 0;
-    RoundBox(dc, r, Mix(TILE, RGB(24, 60, 38), shown * 0.6), Mix(TILE_EDGE, GREEN, shown * 0.8),
-             16);
-    DrawLamp(dc, r.left + 62, r.top + (r.bottom - r.top) / 2 - 4, level, led.lit);
+    COLORREF fill = Mix(TILE, RGB(24, 58, 38), shown * 0.6);
+    RoundBox(dc, r, fill, Mix(TILE_EDGE, GREEN, shown * 0.8), 16);
+    DrawLamp(dc, r.left + 60, r.top + 60, level, led.lit, fill);
 
     int x = r.left + 124, y = r.top + 14;
     Text(dc, x, y, Format(L"DISPLAY %d  \u00B7  GPU %d", led.led.display, led.led.gpu),
@@ -210,25 +212,27 @@ void DrawTile(HDC dc, const RECT& r, const LedState& led, const Fonts& fonts) {
     Text(dc, x, y + 18, name ? name : Format(L"Attribute %d", led.led.attribute), fonts.strong,
          TEXT);
     if (led.lit) {
-        int end = Text(dc, x - 2, y + 36, std::to_wstring(led.luminance), fonts.value,
-                       Mix(TEXT, GREEN, 0.35 + 0.5 * level));
-        Text(dc, end + 3, y + 56, L"%", fonts.strong, DIM);
+        int end = Text(dc, x - 2, y + 38, std::to_wstring(led.luminance), fonts.value,
+                       Mix(Mix(TEXT, DIM, 0.4), GREEN, 0.25 + 0.75 * level));
+        Text(dc, end + 4, y + 58, L"%", fonts.strong, DIM);
     } else {
-        Text(dc, x, y + 36, L"\u2014", fonts.value, Mix(TILE_EDGE, DIM, 0.5));
+        Text(dc, x, y + 38, L"\u2014", fonts.value, Mix(TILE_EDGE, DIM, 0.5));
     }
-    std::wstring counts = Grouped(led.notifications) +
-                          (led.notifications == 1 ? L" notification" : L" notifications");
-    if (led.rate > 0) counts += Format(L"  \u00B7  %.1f/s", led.rate);
-    Text(dc, x, y + 82, counts, fonts.small, DIM);
 
-    // The meter along the bottom edge.
-    RECT track = {r.left + 16, r.bottom - 12, r.right - 16, r.bottom - 8};
-    Fill(dc, track, Mix(TILE, BACKGROUND, 0.6));
+    // The meter, then the counters under it across the whole tile.
+    RECT track = {r.left + 16, r.bottom - 40, r.right - 16, r.bottom - 35};
+    Fill(dc, track, Mix(fill, BACKGROUND, 0.7));
     if (shown > 0) {
         RECT bar = track;
         bar.right = track.left + static_cast<int>((track.right - track.left) * shown + 0.5);
         Fill(dc, bar, Mix(GREEN_DARK, GREEN, 0.4 + 0.6 * shown));
     }
+    std::wstring counts = Grouped(led.notifications) +
+                          (led.notifications == 1 ? L" notification" : L" notifications");
+    Text(dc, r.left + 16, r.bottom - 27, counts, fonts.small, DIM);
+    std::wstring rate = Format(L"%.1f/s", led.rate);
+    Text(dc, r.right - 16 - TextWidth(dc, rate, fonts.small), r.bottom - 27, rate, fonts.small,
+         led.rate > 0 ? Mix(DIM, GREEN, 0.6) : DIM);
 }
 
 // Text badges for the options that make the device misbehave.
@@ -279,21 +283,39 @@ void DrawHeader(HDC dc, const RECT& client, const View& view, const SimDevice::S
     }
 }
 
+// Tiles per row and their width for a client `width`: as many as fit, but
+// spread evenly over the rows (four LEDs make two rows of two), stretched to
+// fill the row.
+struct TileGrid {
+    int columns;
+    int rows;
+    int tileWidth;
+};
+
+TileGrid Grid(int count, int width) {
+    int room = width - 2 * MARGIN;
+    int fit = (room + TILE_GAP) / (TILE_WIDTH + TILE_GAP);
+    if (fit < 1) fit = 1;
+    if (count < 1) count = 1;
+    int rows = (count + fit - 1) / fit;
+    int columns = (count + rows - 1) / rows;
+    int tileWidth = (room - (columns - 1) * TILE_GAP) / columns;
+    if (tileWidth < TILE_WIDTH) tileWidth = TILE_WIDTH;
+    return {columns, rows, tileWidth};
+}
+
 int TilesHeight(int count, int width) {
-    int columns = (width - 2 * MARGIN + TILE_GAP) / (TILE_WIDTH + TILE_GAP);
-    if (columns < 1) columns = 1;
-    int rows = (count + columns - 1) / columns;
+    int rows = Grid(count, width).rows;
     return rows * TILE_HEIGHT + (rows - 1) * TILE_GAP;
 }
 
 void DrawTiles(HDC dc, const RECT& client, const View& view, const SimDevice::Snapshot& snap) {
-    int columns = (client.right - 2 * MARGIN + TILE_GAP) / (TILE_WIDTH + TILE_GAP);
-    if (columns < 1) columns = 1;
+    TileGrid grid = Grid(static_cast<int>(snap.leds.size()), client.right);
     for (size_t n = 0; n < snap.leds.size(); ++n) {
-        int column = static_cast<int>(n) % columns, row = static_cast<int>(n) / columns;
-        int left = MARGIN + column * (TILE_WIDTH + TILE_GAP);
+        int column = static_cast<int>(n) % grid.columns, row = static_cast<int>(n) / grid.columns;
+        int left = MARGIN + column * (grid.tileWidth + TILE_GAP);
         int top = HEADER_HEIGHT + MARGIN + row * (TILE_HEIGHT + TILE_GAP);
-        RECT tile = {left, top, left + TILE_WIDTH, top + TILE_HEIGHT};
+        RECT tile = {left, top, left + grid.tileWidth, top + TILE_HEIGHT};
         DrawTile(dc, tile, snap.leds[n], view.fonts);
     }
 }
@@ -479,7 +501,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     }
 }
 
-// A client area that fits the tiles in up to three columns and a log below.
+// A client area that fits the tiles in up to three columns and a log below,
+// no taller than the screen's work area.
 SIZE InitialClientSize(size_t leds) {
     int columns = leds < MAX_COLUMNS ? static_cast<int>(leds) : MAX_COLUMNS;
     if (columns < 1) columns = 1;
@@ -488,6 +511,9 @@ SIZE InitialClientSize(size_t leds) {
     int logHeight = LOG_TITLE_HEIGHT + 16 + LOG_MIN_LINES * 19;
     int height = HEADER_HEIGHT + MARGIN + TilesHeight(static_cast<int>(leds), width) + MARGIN + 4 +
                  logHeight + MARGIN;
+    RECT work;
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && height > work.bottom - work.top - 60)
+        height = work.bottom - work.top - 60;
     return SIZE{width, height};
 }
 
