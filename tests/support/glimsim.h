@@ -3,6 +3,7 @@
 // listens, and collects the line it prints for every datagram.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <string>
