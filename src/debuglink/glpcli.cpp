@@ -192,17 +192,17 @@ int CGLPCLI::ExchangeLocked(NOTIFYPACKET& packet, int32_t acceptStatus) {
     sockaddr_in source;
     std::memset(&source, 0, sizeof source);
     int sourceLength = addressLength_;
-    // A longer datagram fails here (it does not fit), a shorter one returns
-    // its length: both are refused.
     int got = WS32LIB.recvfrom(socket_, reinterpret_cast<char*>(bytes), sizeof bytes, 0,
                                reinterpret_cast<sockaddr*>(&source), &sourceLength);
-    if (got != static_cast<int>(sizeof bytes)) return 0;
-
-    // Only a reply that came decides where the next request goes; a time-out
-    // leaves the peer as it was.
+    // Only a reply that came decides where the next request goes: a time-out
+    // leaves the peer as it was, where copying the unset source would send
+    // every later request to port 0. A longer datagram fails here too (it
+    // does not fit).
+    if (got == SOCKET_ERROR) return 0;
     from_ = source;
     lastAddress_ = from_.sin_addr.s_addr;
     peer_.sin_port = from_.sin_port;
+    if (got != static_cast<int>(sizeof bytes)) return 0;
     packet = DecodePacket(bytes);
     return packet.Status == acceptStatus ? 1 : 0;
 }
