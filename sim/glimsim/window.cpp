@@ -520,6 +520,9 @@ SIZE InitialClientSize(size_t leds) {
 }  // namespace
 
 bool RunWindow(const SimOptions& options, SimDevice& device, Server& server) {
+    // Requests are answered from the start, also while the window is still
+    // being made (its fonts can take a while on a first run).
+    if (!server.Start()) return false;
     HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSEXW windowClass = {};
     windowClass.cbSize = sizeof windowClass;
@@ -529,7 +532,10 @@ bool RunWindow(const SimOptions& options, SimDevice& device, Server& server) {
     windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
     if (!windowClass.hIcon) windowClass.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
     windowClass.lpszClassName = WINDOW_CLASS;
-    if (!RegisterClassExW(&windowClass)) return false;
+    if (!RegisterClassExW(&windowClass)) {
+        server.Stop();
+        return false;
+    }
 
     View view;
     view.options = &options;
@@ -544,15 +550,11 @@ bool RunWindow(const SimOptions& options, SimDevice& device, Server& server) {
                                   CW_USEDEFAULT, frame.right - frame.left,
                                   frame.bottom - frame.top, nullptr, nullptr, instance, &view);
     if (!window) {
+        server.Stop();
         UnregisterClassW(WINDOW_CLASS, instance);
         return false;
     }
     MainWindow = window;
-    if (!server.Start()) {
-        DestroyWindow(window);
-        UnregisterClassW(WINDOW_CLASS, instance);
-        return false;
-    }
     ShowWindow(window, SW_SHOWNORMAL);
     UpdateWindow(window);
     MSG message;

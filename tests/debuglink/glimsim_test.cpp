@@ -209,8 +209,12 @@ TEST(Glimsim, WindowShowsAndClosesCleanly) {
     Glimsim sim;
     ASSERT_TRUE(sim.Start("--leds 0,0,0;0,0,1;1,0,0", 30000, Glimsim::WINDOW));
     HWND window = nullptr;
-    ASSERT_TRUE(WaitUntil([&] { return (window = DeviceWindow(sim.Pid())) != nullptr; }, 15000));
-    EXPECT_TRUE(IsWindowVisible(window));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            window = DeviceWindow(sim.Pid());
+            return window && IsWindowVisible(window);
+        },
+        15000));
     ASSERT_EQ(0u, WS32LIB_GetLoadCount());
     ASSERT_EQ(0, WS32LIB_LoadDLL());
     ASSERT_EQ(0, WS32LIB.WSAStartup(0x0002, &GlpWsaData));
