@@ -1,0 +1,91 @@
+// Debug-device mode: the control threads name their devices from the debug
+// device's answers and send it every brightness instead of the GPU.
+#include <set>
+
+#include "enginetest.h"
+
+using testsupport::GlimsimDatagram;
+
+namespace {
+
+class DebugDeviceTest : public EngineTest {
+protected:
+    void TearDown() override {
+        EngineTest::TearDown();
+        SETTING.Debug = 0;
+    }
+    DebugDeviceLink link;
+};
+
+}  // namespace
+
+TEST_F(DebugDeviceTest, NamesFromQueriesValuesThroughNotifications) {
+    ASSERT_TRUE(link.Start("--leds 0,0,0;0,0,1;2,1,0"));
+    SETTING.Debug = 1;
+    SETTING.Timer = 200;
+    SETTING.Device[0].Luminance = 42;
+    Enable(0, PLAY_FIXED, 0, 0, 0);
+    Enable(1, PLAY_TEMPERATURE, 0, 0, 1);
+    Enable(2, PLAY_POWER, 2, 1, 0);
+    Enable(3, PLAY_FIXED, 1, 0, 0);  // the device does not have it
+    ASSERT_EQ(1, StartControl());
+
+    EXPECT_STREQ("デバッグデバイス (0,0,0)", DeviceSlot[0].Name);
+    EXPECT_STREQ("デバッグデバイス (0,0,1)", DeviceSlot[1].Name);
+    EXPECT_STREQ("デバッグデバイス (2,1,0)", DeviceSlot[2].Name);
+    EXPECT_STREQ("未サポートデバイス (1,0,0)", DeviceSlot[3].Name);
+    EXPECT_STREQ("未サポートデバイス (0,4,0)", DeviceSlot[4].Name) << "disabled, still named";
+
+    std::vector<GlimsimDatagram> queries = link.Of("query");
+    ASSERT_EQ(8u, queries.size()) << "one query per device, in slot order";
+    EXPECT_EQ(2, queries[2].display);
+    EXPECT_EQ(1, queries[2].gpu);
+    EXPECT_EQ(0, queries[2].attribute);
+
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return link.Of("notify").size() >= 15; }, 10000));
+    std::set<long> metric;
+    for (const GlimsimDatagram& d : link.Of("notify")) {
+        EXPECT_EQ(1, d.status);
+        if (d.attribute == 0 && d.display == 0) {
+            EXPECT_EQ(42, d.luminance) << "the fixed method writes its own value";
+        } else {
+            EXPECT_GE(d.luminance, 1);
+            EXPECT_LE(d.luminance, 100);
+            metric.insert(d.luminance);
+        }
+        EXPECT_FALSE(d.display == 1) << "an unsupported device is never driven";
+    }
+    EXPECT_GE(metric.size(), 3u) << "the metric methods send pseudo-random values";
+    EXPECT_TRUE(Mine().empty()) << "nothing reaches the GPU";
+    EXPECT_EQ(1, SETTING.Debug);
+}
+
+TEST_F(DebugDeviceTest, ARefusedNotificationReturnsEveryThreadToItsAdapter) {
+    machine.Gpu(0, 0).attributes = {0, 1};
+    Use();
+    ASSERT_TRUE(link.Start("--refuse-notify-after 3"));
+    SETTING.Debug = 1;
+    SETTING.Timer = 200;
+    Enable(0, PLAY_FIXED, 0, 0, 0);
+    SETTING.Device[0].Luminance = 60;
+    Pattern(1, "15,100\n");
+    Enable(1, PLAY_PATTERN, 0, 0, 1);
+    ASSERT_EQ(1, StartControl());
+
+    // Both LEDs go on through the driver once the fourth value is refused.
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        bool logo = false, bridge = false;
+        for (const auto& s : Mine()) {
+            logo = logo || (s.attribute == 0 && s.value == 60);
+            bridge = bridge || (s.attribute == 1 && s.value == 15);
+        }
+        return logo && bridge;
+    }, 10000));
+    EXPECT_EQ(0, SETTING.Debug);
+    size_t refused = 0;
+    for (const GlimsimDatagram& d : link.Of("notify")) refused += d.status != 1;
+    EXPECT_EQ(1u, refused) << "a single refusal is enough";
+    size_t notifications = link.Of("notify").size();
+    Sleep(500);
+    EXPECT_EQ(notifications, link.Of("notify").size()) << "the device hears no more";
+}
