@@ -22,16 +22,6 @@ constexpr const char* kBalloonStopped = "制御を停止しました。";
 constexpr UINT kBalloonTimeoutMs = 3000;
 constexpr int kIconSize = 16;
 
-void NotifyShell(DWORD message, NOTIFYICONDATAA* data) {
-    // The shell's answer changes nothing here: a missing notification area
-    // simply shows no icon.
-    if (trayNotify) {
-        trayNotify(message, data);
-    } else {
-        Shell_NotifyIconA(message, data);
-    }
-}
-
 // Copies `text` into a fixed field, cut so that the terminator fits.
 template <size_t N>
 void CopyField(char (&field)[N], const char* text) {
@@ -42,6 +32,10 @@ void CopyField(char (&field)[N], const char* text) {
 }
 
 }  // namespace
+
+BOOL SendTrayNotify(DWORD message, NOTIFYICONDATAA* data) {
+    return trayNotify ? trayNotify(message, data) : Shell_NotifyIconA(message, data);
+}
 
 TrayNotifyProc SetTrayNotifyProc(TrayNotifyProc proc) {
     TrayNotifyProc previous = trayNotify;
@@ -81,8 +75,10 @@ void TRAYICON::SetIcon(uint32_t slot, UINT iconId) {
 
 void TRAYICON::Destroy() {
     if (!slots) return;
+    // The shell's answers change nothing here: a missing notification area
+    // simply shows no icon.
     data.hIcon = nullptr;
-    NotifyShell(NIM_DELETE, &data);
+    SendTrayNotify(NIM_DELETE, &data);
     std::memset(&data, 0, sizeof data);
     for (uint32_t i = 0; i < count; ++i) {
         if (slots[i].Owned && slots[i].Icon) DestroyIcon(slots[i].Icon);
@@ -112,7 +108,7 @@ void UpdateTrayTip(int running) {
     uint32_t index = running ? 0 : 1;
     if (TrayIcon.IsCreated() && index < TrayIcon.count) {
         TrayIcon.data.hIcon = TrayIcon.slots[index].Icon;
-        NotifyShell(NIM_MODIFY, &TrayIcon.data);
+        SendTrayNotify(NIM_MODIFY, &TrayIcon.data);
         TrayIcon.current = index;
     }
 }
@@ -132,7 +128,7 @@ void ShowControlBalloon(HWND window, int started) {
     TrayIcon.data.uFlags |= NIF_INFO;
     if (TrayIcon.IsCreated() && TrayIcon.current < TrayIcon.count) {
         TrayIcon.data.hIcon = TrayIcon.slots[TrayIcon.current].Icon;
-        NotifyShell(NIM_MODIFY, &TrayIcon.data);
+        SendTrayNotify(NIM_MODIFY, &TrayIcon.data);
     }
     TrayIcon.data.uFlags = saved;
 }

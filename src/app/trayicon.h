@@ -43,6 +43,9 @@ public:
 // null restores Shell_NotifyIconA. Returns the previous one.
 typedef BOOL (*TrayNotifyProc)(DWORD message, NOTIFYICONDATAA* data);
 TrayNotifyProc SetTrayNotifyProc(TrayNotifyProc proc);
+// Hands `data` to the shell through that call (the main window adds the icon
+// this way, so tests see every message). Returns the shell's answer.
+BOOL SendTrayNotify(DWORD message, NOTIFYICONDATAA* data);
 
 // The program's one tray object (built first among the globals).
 extern TRAYICON TrayIcon;

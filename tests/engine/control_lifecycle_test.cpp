@@ -133,3 +133,21 @@ TEST_F(LifecycleTest, AStopWhilePausedIsPrompt) {
     EXPECT_LT(ms, 1000.0);
     for (int d = 0; d < MAX_DEVICE; ++d) EXPECT_TRUE(SlotIsEmpty(DeviceSlot[d])) << d;
 }
+
+TEST_F(LifecycleTest, ThreadsStartedWhilePausedWaitForResume) {
+    // A method change from the tray while paused stops and starts the threads
+    // without resuming: the new threads must keep to the pause.
+    SETTING.Timer = 200;
+    Enable(0, PLAY_FIXED);
+    ASSERT_EQ(1, StartControl());
+    ASSERT_TRUE(WaitForMine(1, 5000));
+    SuspendControl();
+    StopControl();
+    sim.ClearLog();
+    ASSERT_EQ(1, StartControl());
+    EXPECT_STREQ("NVIDIA GeForce GTX 1080 (0,0,0)", DeviceSlot[0].Name) << "named while paused";
+    Sleep(600);
+    EXPECT_TRUE(Mine().empty());
+    ResumeControl();
+    EXPECT_TRUE(WaitForMine(2, 5000));
+}
