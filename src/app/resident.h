@@ -1,0 +1,12 @@
+// Resident mode: one instance per machine, a hidden main window, the tray
+// icon and the control threads, until the user ends the program.
+#pragma once
+
+#include <windows.h>
+
+// The module the window class, icons and dialogs come from.
+extern HINSTANCE AppInstance;
+
+// Runs until the main window is destroyed. Shows "既に起動しています。" and
+// returns at once when another resident instance holds the mutex.
+void RunResident(HINSTANCE instance);
