@@ -7,6 +7,7 @@
 // The module the window class, icons and dialogs come from.
 extern HINSTANCE AppInstance;
 
-// Runs until the main window is destroyed. Shows "既に起動しています。" and
-// returns at once when another resident instance holds the mutex.
+// Runs until the main window is destroyed; every failure ends quietly or with
+// its own message box ("既に起動しています。" when another resident instance
+// holds the mutex). The caller then returns exit code 0.
 void RunResident(HINSTANCE instance);

@@ -14,7 +14,7 @@
 #include "appini.h"
 #include "debugmonitor.h"
 #include "engine/setting.h"
-#include "msgboxes.h"
+#include "msgbox.h"
 #include "res/resource.h"
 #include "simnvapi.h"
 #include "testsupport.h"
@@ -25,7 +25,7 @@ using apptest::IniDevice;
 using apptest::IniGlobal;
 using apptest::MakeIni;
 using testsupport::ChildProcess;
-using testsupport::ShownBox;
+using testsupport::MessageBoxInfo;
 using testsupport::SimSet;
 
 // A copy of the program in a folder of its own.
@@ -149,7 +149,7 @@ TEST_F(ResidentProcessTest, ResidentStartSecondStartAndCommandLineBesideIt) {
     // A second resident start refuses and ends; the first keeps running.
     ChildProcess& second = program.Other();
     ASSERT_TRUE(second.Start(program.Exe(), "", ""));
-    ShownBox box;
+    MessageBoxInfo box;
     ASSERT_TRUE(testsupport::WaitForMessageBox(second.Pid(), 15000, &box));
     EXPECT_EQ(box.title, "確認情報");
     EXPECT_EQ(box.text, "既に起動しています。");
@@ -285,7 +285,7 @@ TEST_F(ResidentProcessTest, VersionBoxTextAndNoSecondBox) {
     ASSERT_TRUE(program.Start());
     DWORD pid = program.Resident().Pid();
     PostMessageA(program.Window(), WM_COMMAND, IDM_VERSION, 0);
-    ShownBox box;
+    MessageBoxInfo box;
     ASSERT_TRUE(testsupport::WaitForMessageBox(pid, 15000, &box));
     EXPECT_EQ(box.title, "バージョン情報");
     WIN32VER version;
@@ -296,7 +296,7 @@ TEST_F(ResidentProcessTest, VersionBoxTextAndNoSecondBox) {
 
     PostMessageA(program.Window(), WM_COMMAND, IDM_VERSION, 0);
     Sleep(1000);
-    EXPECT_EQ(testsupport::MessageBoxesOf(pid).size(), 1u) << "no second box";
+    EXPECT_EQ(testsupport::FindMessageBoxes(pid).size(), 1u) << "no second box";
     EXPECT_TRUE(testsupport::CloseMessageBox(box));
     EXPECT_TRUE(program.Resident().Running());
 }
