@@ -1,5 +1,7 @@
 #include "app/resident.h"
 
+#include <commctrl.h>
+
 #include <cstring>
 
 #include "app/about.h"
@@ -25,6 +27,10 @@ void PrepareProcessState(HINSTANCE instance) {
     std::memset(DeviceSlot, 0, sizeof DeviceSlot);
     // The engine reports pause and resume through this; it knows nothing of the tray.
     SetControlStateHook(UpdateTrayTip);
+    // The settings dialog's spin controls are common controls, which must be
+    // registered before the dialog is first made.
+    INITCOMMONCONTROLSEX controls {sizeof controls, ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&controls);
 }
 
 bool RegisterMainClass(HINSTANCE instance) {

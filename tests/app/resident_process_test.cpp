@@ -51,8 +51,13 @@ public:
     // Starts the resident instance and waits for its window.
     bool Start() {
         if (!resident_.Start(exe_, "", dir_.Path())) return false;
-        return testsupport::WaitUntil([&] { return (window_ = WindowOf(resident_.Pid())) != nullptr; }, 20000,
-                                      50);
+        if (!testsupport::WaitUntil([&] { return (window_ = WindowOf(resident_.Pid())) != nullptr; }, 20000, 50))
+            return false;
+        // The window is found while its creation still runs, and answers sent
+        // messages while that talks to the shell; give the creation time to end.
+        if (Send(WM_NULL) == -1) return false;
+        Sleep(500);
+        return true;
     }
     ChildProcess& Resident() { return resident_; }
     ChildProcess& Other() { return other_; }

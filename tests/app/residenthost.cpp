@@ -2,6 +2,7 @@
 
 #include "app/glimmessages.h"
 #include "app/resident.h"
+#include "engine/control.h"
 #include "testsupport.h"
 
 namespace apptest {
@@ -36,7 +37,11 @@ bool ResidentHost::Start(bool suspended) {
 void ResidentHost::Resume() { ResumeThread(thread_); }
 
 bool ResidentHost::WaitForWindow(unsigned timeoutMs) {
-    return testsupport::WaitUntil([&] { return (window_ = FindOwnMainWindow()) != nullptr; }, timeoutMs);
+    if (!testsupport::WaitUntil([&] { return (window_ = FindOwnMainWindow()) != nullptr; }, timeoutMs))
+        return false;
+    // The window is found while its creation still runs (and answers sent
+    // messages while that talks to the shell): control running marks its end.
+    return testsupport::WaitUntil([] { return ControlActive != 0; }, timeoutMs);
 }
 
 LRESULT ResidentHost::Send(UINT message, WPARAM wParam, LPARAM lParam) {

@@ -35,8 +35,9 @@ std::vector<Entry> Read(HMENU menu) {
         e.submenu = info.hSubMenu;
         e.id = info.hSubMenu ? 0 : info.wID;
         e.checked = (info.fState & MFS_CHECKED) != 0;
-        if (e.text != "-")
+        if (e.text != "-") {
             EXPECT_EQ(info.fState & (MFS_GRAYED | MFS_DISABLED), 0u) << "nothing is greyed: " << e.text;
+        }
         out.push_back(e);
     }
     return out;
