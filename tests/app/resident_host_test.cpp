@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "app/about.h"
 #include "app/glimmessages.h"
@@ -281,7 +282,8 @@ TEST_F(ResidentHostTest, DoubleClickOpensOneSettingsDialogAndTheMenuMarksIt) {
     while ((w = FindWindowExA(nullptr, w, "#32770", "設定")) != nullptr) ++dialogs;
     EXPECT_EQ(dialogs, 1);
 
-    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
     EXPECT_TRUE(testsupport::WaitUntil([] { return SettingDialog == nullptr; }, 10000));
     EXPECT_FALSE(CurrentTrayMenuState().SettingOpen);
     EXPECT_TRUE(host.Stop());
@@ -316,6 +318,77 @@ TEST_F(ResidentHostTest, TrayObjectFailureShowsItsBoxAndEndsCleanly) {
     EXPECT_EQ(mutex, nullptr);
     if (mutex) CloseHandle(mutex);
     TrayIcon.Destroy();
+}
+
+}  // namespace
+
+namespace {
+
+// Replaces one kernel32 import of this test program while it lives: the
+// program's code, linked into it, then calls the replacement.
+class ImportPatch {
+public:
+    ImportPatch(const char* name, void* replacement) {
+        BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+        auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
+        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+            if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), "kernel32.dll") != 0) continue;
+            auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+            auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+            for (; names->u1.AddressOfData; ++names, ++slots) {
+                if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+                auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+                if (std::strcmp(reinterpret_cast<char*>(byName->Name), name) != 0) continue;
+                slot_ = &slots->u1.Function;
+                Write(reinterpret_cast<uintptr_t>(replacement));
+                return;
+            }
+        }
+    }
+    ~ImportPatch() {
+        if (slot_) Write(original_);
+    }
+    bool Ok() const { return slot_ != nullptr; }
+
+private:
+    void Write(uintptr_t value) {
+        DWORD old = 0;
+        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
+        if (!original_) original_ = *slot_;
+        *slot_ = value;
+        VirtualProtect(slot_, sizeof *slot_, old, &old);
+    }
+    decltype(IMAGE_THUNK_DATA::u1.Function)* slot_ = nullptr;
+    uintptr_t original_ = 0;
+};
+
+HANDLE WINAPI RefuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+TEST_F(ResidentHostTest, ThreadCreationFailureShowsItsBoxAndEndsCleanly) {
+    ResidentHost host(TwoDevices(1));
+    ASSERT_TRUE(host.Start(true));
+    {
+        ImportPatch refuse("CreateThread", reinterpret_cast<void*>(RefuseThread));
+        ASSERT_TRUE(refuse.Ok());
+        host.Resume();
+        testsupport::MessageBoxInfo box;
+        ASSERT_TRUE(testsupport::WaitForMessageBox(GetCurrentProcessId(), 15000, &box));
+        EXPECT_EQ(box.title, "エラー情報");
+        EXPECT_EQ(box.text, "スレッドの生成に失敗しました。");
+        EXPECT_TRUE(testsupport::CloseMessageBox(box));
+    }
+    ASSERT_TRUE(host.WaitForEnd(20000)) << "the window closes and the loop ends";
+    EXPECT_EQ(apptest::FindOwnMainWindow(), nullptr);
+    EXPECT_FALSE(TrayIcon.IsCreated()) << "the icon added before the failure is removed";
+    for (const DEVICESLOT& slot : DeviceSlot) EXPECT_EQ(slot.Thread, nullptr);
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
+    EXPECT_EQ(mutex, nullptr);
+    if (mutex) CloseHandle(mutex);
 }
 
 }  // namespace
