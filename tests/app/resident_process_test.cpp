@@ -2,6 +2,8 @@
 // file and driven only through its external interfaces: the window and its
 // messages, the mutex, the settings file, message boxes, debugger output, the
 // simulated driver and GLIMCTL.EXE.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,6 +15,7 @@
 #include "app/win32ver.h"
 #include "appini.h"
 #include "debugmonitor.h"
+#include "glimsim.h"
 #include "engine/setting.h"
 #include "msgbox.h"
 #include "res/resource.h"
@@ -319,6 +322,56 @@ TEST_F(ResidentProcessTest, ExitEndsTheProcessAndANewStartWorks) {
     Program again(FixedAndTemperature());
     ASSERT_TRUE(again.Start());
     EXPECT_TRUE(WaitForSet(again.Resident().Pid(), 0, 0, 0, 40));
+}
+
+}  // namespace
+
+namespace {
+
+std::string DebugDevices() {
+    IniGlobal global;
+    global.Debug = 1;
+    return MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40}, {1, 1, 0, 0, 1, PLAY_FIXED, 70}}, global);
+}
+
+TEST_F(ResidentProcessTest, DebugModeDrivesTheSimulatedDevice) {
+    testsupport::Glimsim device;
+    ASSERT_TRUE(device.Start("--port 30000"));
+    Program program(DebugDevices());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+
+    auto notified = [&](long attribute, long value) {
+        for (const testsupport::GlimsimDatagram& d : device.Datagrams())
+            if (d.what == "notify" && d.display == 0 && d.gpu == 0 && d.attribute == attribute &&
+                d.luminance == value && d.status == 1)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return notified(0, 40) && notified(1, 70); }, 10000, 50));
+    size_t before = device.Datagrams().size();
+    EXPECT_TRUE(device.WaitForDatagrams(before + 2, 5000)) << "notifications go on every period";
+    EXPECT_TRUE(StaysDark(pid)) << "the driver is not written in debug-device mode";
+
+    PostMessageA(program.Window(), WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_TRUE(program.Resident().Wait(20000));
+    EXPECT_EQ(program.Resident().ExitCode(), 0u);
+}
+
+TEST_F(ResidentProcessTest, DebugModeWithoutTheDeviceStaysQuiet) {
+    Program program(DebugDevices());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    Sleep(2000);
+    EXPECT_TRUE(testsupport::FindMessageBoxes(pid).empty()) << "no message of any kind";
+    EXPECT_TRUE(program.Resident().Running());
+    EXPECT_TRUE(sim_.SetsOf(pid).empty()) << "devices the debug device did not confirm are not driven";
+    EXPECT_EQ(program.Send(WM_CONTROL_SUSPEND), 1) << "the window still serves its messages";
+    EXPECT_EQ(program.Send(WM_CONTROL_RESUME), 1);
+
+    PostMessageA(program.Window(), WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_TRUE(program.Resident().Wait(20000));
+    EXPECT_EQ(program.Resident().ExitCode(), 0u);
 }
 
 }  // namespace
