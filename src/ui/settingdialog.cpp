@@ -97,27 +97,27 @@ void RelabelCurrentDevice() {
 
 // ---- Working copy ---------------------------------------------------------
 
+// The fields the settings record and the working copy share, but Debug.
+template <class From, class To>
+void CopyCommonFields(const From& from, To& to) {
+    to.Timer = from.Timer;
+    to.Resolution = from.Resolution;
+    to.Balloon = from.Balloon;
+    to.Base = from.Base;
+    to.Boost = from.Boost;
+    std::memcpy(to.PState, from.PState, sizeof to.PState);
+    std::memcpy(to.Device, from.Device, sizeof to.Device);
+}
+
 void CopyFromSetting() {
-    WorkingCopy.Debug = SETTING.Debug;
-    WorkingCopy.Timer = SETTING.Timer;
-    WorkingCopy.Resolution = SETTING.Resolution;
-    WorkingCopy.Balloon = SETTING.Balloon;
-    WorkingCopy.Base = SETTING.Base;
-    WorkingCopy.Boost = SETTING.Boost;
-    std::memcpy(WorkingCopy.PState, SETTING.PState, sizeof WorkingCopy.PState);
-    std::memcpy(WorkingCopy.Device, SETTING.Device, sizeof WorkingCopy.Device);
+    WorkingCopy.Debug = ReadDebugMode();
+    CopyCommonFields(SETTING, WorkingCopy);
 }
 
 // Only while no control thread runs.
 void CopyToSetting() {
     StoreDebugMode(WorkingCopy.Debug);
-    SETTING.Timer = WorkingCopy.Timer;
-    SETTING.Resolution = WorkingCopy.Resolution;
-    SETTING.Balloon = WorkingCopy.Balloon;
-    SETTING.Base = WorkingCopy.Base;
-    SETTING.Boost = WorkingCopy.Boost;
-    std::memcpy(SETTING.PState, WorkingCopy.PState, sizeof SETTING.PState);
-    std::memcpy(SETTING.Device, WorkingCopy.Device, sizeof SETTING.Device);
+    CopyCommonFields(WorkingCopy, SETTING);
 }
 
 // Puts the working copy in force: threads are resumed first, since a paused
