@@ -39,6 +39,11 @@ public:
     uint32_t loaded = 0;
 };
 
+// The one call that reaches the shell. Tests put a recorder in its place;
+// null restores Shell_NotifyIconA. Returns the previous one.
+typedef BOOL (*TrayNotifyProc)(DWORD message, NOTIFYICONDATAA* data);
+TrayNotifyProc SetTrayNotifyProc(TrayNotifyProc proc);
+
 // The program's one tray object (built first among the globals).
 extern TRAYICON TrayIcon;
 

@@ -1,3 +1,17 @@
 #include <windows.h>
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return 0; }
+#include <cstdlib>
+
+#include "app/commandline.h"
+#include "app/resident.h"
+
+// Any command-line tail means command-line mode: no window, no single-instance
+// check, so it runs beside a resident instance. The exit code is 0 on every path.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
+    if (commandLine && commandLine[0] != '\0') {
+        RunCommandLine(__argc, __argv);
+        return 0;
+    }
+    (void)instance;  // Resident start-up (RunResident) is wired in later.
+    return 0;
+}

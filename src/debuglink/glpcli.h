@@ -25,8 +25,17 @@ constexpr int32_t GLP_STATUS_QUERY_OK = 3;
 constexpr int32_t GLP_STATUS_NOTIFY_OK = 1;
 constexpr unsigned short GLP_PORT = 30000;
 
-// Encodes a request into the 24 bytes that go on the wire.
+// The 24 bytes that go on the wire for a packet, and back; both little-endian
+// whatever the host's byte order.
 void EncodePacket(const NOTIFYPACKET& packet, unsigned char (&bytes)[24]);
+NOTIFYPACKET DecodePacket(const unsigned char (&bytes)[24]);
+
+// Milliseconds a caller is held after its exchange, from a pseudo-random
+// value: 1 to maxSleep (1 when maxSleep is 0).
+unsigned PauseAfterExchange(unsigned random, unsigned maxSleep);
+
+// How long a request waits for the reply before it gives up and returns 0.
+constexpr DWORD GLP_RECEIVE_TIMEOUT_MS = 500;
 
 class CGLPCLI {
 public:
@@ -36,13 +45,23 @@ public:
     CGLPCLI& operator=(const CGLPCLI&) = delete;
 
     // 0 when the peer address is set and the socket exists, -1 otherwise.
-    // Needs the Winsock binding loaded and WSAStartup done.
+    // Needs the Winsock binding loaded and WSAStartup done. The socket is
+    // bound to 127.0.0.1 so that only this machine can answer.
     int Open();
-    // 1 when the peer has the LED.
+    // The same with the peer on another loopback port (tests run their own
+    // device on a free port).
+    int Open(unsigned short port);
+    // 1 when the peer has the LED. 0 also when no reply came within
+    // GLP_RECEIVE_TIMEOUT_MS.
     int Query(int32_t display, int32_t gpu, int32_t attribute);
     // 1 when the peer confirmed the brightness; 0 also when the exchange failed.
     int Notify(int32_t display, int32_t gpu, int32_t attribute, int32_t luminance);
+    // Closes the socket and drops this client's Winsock reference (WSACleanup
+    // and one unload), when Winsock is loaded at all.
     void Shutdown();
+
+    // The peer's port, host byte order (it follows the port that answered).
+    unsigned short PeerPort() const;
 
     int32_t State() const { return state_; }
     int32_t Contention() const { return contention_; }
@@ -50,6 +69,9 @@ public:
 
 private:
     int Exchange(NOTIFYPACKET& packet, int32_t acceptStatus);
+    int ExchangeLocked(NOTIFYPACKET& packet, int32_t acceptStatus);
+    void DropStaleReplies();
+    void CloseSocket();
 
     CRITICAL_SECTION lock_;
     char name_[260];

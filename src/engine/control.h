@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "engine/pattern.h"
+#include "gpu/devicesearch.h"
 
 struct DEVICESLOT {
     HANDLE Event;           // start-up handshake
@@ -30,11 +31,16 @@ void SuspendControl();
 DWORD WINAPI ControlThread(LPVOID deviceIndex);
 
 // The application shows the running state in the tray; the engine calls this
-// hook (if set) from ResumeControl and SuspendControl.
+// hook (if set) from ResumeControl and SuspendControl, on the GUI thread.
 typedef void (*ControlStateHook)(int running);
 void SetControlStateHook(ControlStateHook hook);
 
-// Display-name texts.
-extern const char* const DEVICE_TEXT_DEBUG;        // "デバッグデバイス"
-extern const char* const DEVICE_TEXT_UNSUPPORTED;  // "未サポートデバイス"
-extern const char* const DEVICE_TEXT_UNKNOWN;      // "不明デバイス"
+// The control laws on their readings (the thread supplies the readings).
+// Whole MHz of a clock reading, truncated toward zero.
+uint32_t WholeMegahertz(double mhz);
+// 0 below base, `baseLuminance` from base up to below boost, `boostLuminance`
+// at boost and above; ties fall upward.
+int32_t ClockLuminance(uint32_t current, uint32_t base, uint32_t boost, uint32_t baseLuminance,
+                       uint32_t boostLuminance);
+// The table entry of P-state `pstate`; false (nothing to write) outside P0..P15.
+bool PstateLuminance(unsigned pstate, const uint32_t (&table)[16], int32_t* value);

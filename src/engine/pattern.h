@@ -28,5 +28,7 @@ void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run);
 // non-zero; its answer becomes the debug-device switch).
 void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t mode);
 
-// One pass over `area`, up to its end mark or its last step.
+// One pass over `area`, up to its end mark or its last step; a stop request
+// ends it before the next step. A pass that holds for no time at all (empty,
+// or every step 0 ms) is followed by one wait of SETTING.Resolution.
 void PlayPattern(const DEVICE& device, CNVGF& adapter, const PATTERNSTEP* area, volatile int32_t* run);

@@ -3,9 +3,25 @@
 // non-zero asks the debug device instead of the driver.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "base/device.h"
+
+class CNVGF;
+
+// Device texts of the labels and display names "%s (%d,%d,%d)".
+extern const char* const DEVICE_TEXT_DEBUG;        // "デバッグデバイス"
+extern const char* const DEVICE_TEXT_UNSUPPORTED;  // "未サポートデバイス"
+extern const char* const DEVICE_TEXT_UNKNOWN;      // "不明デバイス"
+
+// The text for an adapter after Initialize answered `result`: the device name
+// (valid as long as the adapter), or one of the texts above.
+const char* DeviceTextFor(unsigned result, const CNVGF& adapter);
+
+// "%s (%d,%d,%d)" into `label` (cut to fit); returns `label`.
+char* FormatDeviceLabel(char* label, size_t size, const char* text, uint32_t display, uint32_t gpu,
+                        int32_t attribute);
 
 // SetLuminanceOnce on every enabled device; results ignored.
 void SetAllLuminance(const DEVICE (&devices)[MAX_DEVICE], uint32_t brightness);

@@ -18,6 +18,7 @@ enum : NvAPI_Status {
     NVAPI_ERROR = -1,
     NVAPI_LIBRARY_NOT_FOUND = -2,
     NVAPI_NO_IMPLEMENTATION = -3,
+    NVAPI_END_ENUMERATION = -7,
     NVAPI_INCOMPATIBLE_STRUCT_VERSION = -9,
 };
 
@@ -151,3 +152,8 @@ NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle hPhysicalGpu,
 // Full path of the driver library the layer loaded ("" before the first
 // successful load), so that adapters take their reference on that very file.
 const char* NvApiLibraryPath();
+
+// Tests only: drops the layer's library reference and kept entries so that the
+// next call loads afresh, from `directory` instead of the system directory
+// (nullptr restores the system directory). No call may be in flight.
+void NvApiReloadForTest(const char* directory);

@@ -1,0 +1,534 @@
+// The simulated NVAPI driver: nvapi_QueryInterface and the entries it hands
+// out. Every entry re-reads the configuration (cheaply: only a changed text is
+// parsed again), answers from the simulated machine and, when asked to,
+// records what it was called with.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "machine.h"
+#include "records.h"
+
+namespace sim {
+namespace {
+
+const char CONFIG_VARIABLE[] = "GLIMSIM_NVAPI_CONFIG";
+const char LOG_VARIABLE[] = "GLIMSIM_NVAPI_LOG";
+const char TRACE_VARIABLE[] = "GLIMSIM_NVAPI_TRACE";
+// One writer at a time across every process that loaded the simulator.
+const char LOG_MUTEX[] = "GlimSimNvapiLogMutex";
+
+const uint32_t DISPLAY_HANDLE_TAG = 0x0D150000;
+const uint32_t GPU_HANDLE_TAG = 0x06B00000;
+const uint32_t HANDLE_TAG_MASK = 0xFFFF0000;
+const uint32_t NOTICE_COOKIE = 0xA5A5A5A5;
+
+struct State {
+    bool initialized = false;  // NvAPI_Initialize succeeded in this process
+    bool loaded = false;
+    std::string configPath;
+    std::string configText;
+    Machine machine = Machine::Default();
+};
+
+CRITICAL_SECTION g_lock;
+State* g_state;
+
+class Guard {
+public:
+    Guard() { EnterCriticalSection(&g_lock); }
+    ~Guard() { LeaveCriticalSection(&g_lock); }
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+};
+
+std::string Env(const char* name) {
+    char buf[MAX_PATH * 2];
+    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return false;
+    text->clear();
+    char buf[4096];
+    DWORD got = 0;
+    bool ok = true;
+    while ((ok = ReadFile(f, buf, sizeof buf, &got, nullptr) != 0) && got > 0) text->append(buf, got);
+    CloseHandle(f);
+    return ok;
+}
+
+void AppendLine(const std::string& path, const std::string& line) {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, LOG_MUTEX);
+    if (mutex) WaitForSingleObject(mutex, 5000);
+    HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f != INVALID_HANDLE_VALUE) {
+        SetFilePointer(f, 0, nullptr, FILE_END);
+        DWORD written = 0;
+        WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+        CloseHandle(f);
+    }
+    if (mutex) {
+        ReleaseMutex(mutex);
+        CloseHandle(mutex);
+    }
+}
+
+void Trace(const char* format, ...) {
+    std::string path = Env(TRACE_VARIABLE);
+    if (path.empty()) return;
+    char line[512];
+    int n = std::snprintf(line, sizeof line, "%lu %lu ", GetCurrentProcessId(), GetCurrentThreadId());
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line + n, sizeof line - n, format, args);
+    va_end(args);
+    AppendLine(path, std::string(line) + "\n");
+}
+
+// Takes the configuration named by the environment (the built-in machine
+// when none is named or the file cannot be read); parses only a changed text.
+void Refresh() {
+    State& s = *g_state;
+    std::string path = Env(CONFIG_VARIABLE);
+    std::string text;
+    if (path.empty() || !ReadWholeFile(path, &text)) {
+        if (s.loaded && !s.configPath.empty()) Trace("config %s unreadable: built-in machine", path.c_str());
+        if (!s.loaded || !s.configPath.empty()) s.machine = Machine::Default();
+        s.configPath.clear();
+        s.configText.clear();
+        s.loaded = true;
+        return;
+    }
+    if (s.loaded && path == s.configPath && text == s.configText) return;
+    std::string problems;
+    s.machine = ParseMachine(text, &problems);
+    s.configPath = path;
+    s.configText = text;
+    s.loaded = true;
+    if (!problems.empty()) {
+        OutputDebugStringA(problems.c_str());
+        Trace("config %s: %s", path.c_str(), problems.c_str());
+    }
+}
+
+const Machine& M() { return g_state->machine; }
+
+void* DisplayHandle(uint32_t display) { return reinterpret_cast<void*>(static_cast<uintptr_t>(DISPLAY_HANDLE_TAG | display)); }
+
+void* GpuHandle(uint32_t display, uint32_t gpu) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(GPU_HANDLE_TAG | display << 8 | gpu));
+}
+
+bool DecodeDisplay(void* handle, uint32_t* display) {
+    uint32_t v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+    if ((v & HANDLE_TAG_MASK) != DISPLAY_HANDLE_TAG) return false;
+    *display = v & 0xFFFF;
+    return *display < M().displays.size();
+}
+
+// The GPU a handle names, or null. display/gpu are -1 for a foreign handle.
+const Gpu* DecodeGpu(void* handle, int* display, int* gpu) {
+    *display = *gpu = -1;
+    uint32_t v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
+    if ((v & HANDLE_TAG_MASK) != GPU_HANDLE_TAG) return nullptr;
+    uint32_t d = (v >> 8) & 0xFF, g = v & 0xFF;
+    if (d >= M().displays.size() || g >= M().displays[d].size()) return nullptr;
+    *display = static_cast<int>(d);
+    *gpu = static_cast<int>(g);
+    return &M().displays[d][g];
+}
+
+uint64_t Now() { return GetTickCount64(); }
+
+uint32_t Value(const Reading& r) { return static_cast<uint32_t>(r.At(Now())); }
+
+// A status that replaces the answer: not initialised, or a forced status of
+// the machine or of the GPU addressed.
+bool Refused(Operation op, const Gpu* gpu, Status* status) {
+    if (!g_state->initialized && op != OP_Initialize) {
+        *status = ST_API_NOT_INITIALIZED;
+        return true;
+    }
+    if (M().faults.set[op]) {
+        *status = M().faults.status[op];
+        return true;
+    }
+    if (gpu && gpu->faults.set[op]) {
+        *status = gpu->faults.status[op];
+        return true;
+    }
+    return false;
+}
+
+Status Done(Operation op, uint32_t word, Status status) {
+    if (word) Trace("call %s 0x%08X %d", OperationName(op), word, status);
+    else Trace("call %s - %d", OperationName(op), status);
+    return status;
+}
+
+void CopyShort(char* to, const std::string& from) {
+    std::memset(to, 0, SHORT_STRING);
+    std::strncpy(to, from.c_str(), SHORT_STRING - 1);
+}
+
+uint32_t ReadU32(const void* record, uint32_t offset) {
+    uint32_t v;
+    std::memcpy(&v, static_cast<const char*>(record) + offset, sizeof v);
+    return v;
+}
+
+void WriteU32(void* record, uint32_t offset, uint32_t v) { std::memcpy(static_cast<char*>(record) + offset, &v, sizeof v); }
+
+// ---- The entries ---------------------------------------------------------
+
+Status __cdecl Initialize() {
+    Guard guard;
+    Refresh();
+    Status st = ST_OK;
+    if (!Refused(OP_Initialize, nullptr, &st)) g_state->initialized = true;
+    return Done(OP_Initialize, 0, st);
+}
+
+Status __cdecl GetInterfaceVersionString(char* desc) {
+    Guard guard;
+    Refresh();
+    Status st = ST_OK;
+    if (!Refused(OP_GetInterfaceVersionString, nullptr, &st)) {
+        if (!desc) st = ST_INVALID_ARGUMENT;
+        else CopyShort(desc, M().interfaceText);
+    }
+    return Done(OP_GetInterfaceVersionString, 0, st);
+}
+
+Status __cdecl EnumNvidiaDisplayHandle(uint32_t index, void** handle) {
+    Guard guard;
+    Refresh();
+    Status st = ST_OK;
+    if (!Refused(OP_EnumNvidiaDisplayHandle, nullptr, &st)) {
+        if (!handle) st = ST_INVALID_ARGUMENT;
+        else if (M().displays.empty()) st = ST_NVIDIA_DEVICE_NOT_FOUND;
+        else if (index >= M().displays.size()) st = ST_END_ENUMERATION;
+        else *handle = DisplayHandle(index);
+    }
+    return Done(OP_EnumNvidiaDisplayHandle, 0, st);
+}
+
+Status __cdecl GetPhysicalGPUsFromDisplay(void* display, void** gpus, uint32_t* count) {
+    Guard guard;
+    Refresh();
+    Status st = ST_OK;
+    uint32_t d;
+    if (!Refused(OP_GetPhysicalGPUsFromDisplay, nullptr, &st)) {
+        if (!gpus || !count || !DecodeDisplay(display, &d)) {
+            st = ST_INVALID_ARGUMENT;
+        } else {
+            const std::vector<Gpu>& list = M().displays[d];
+            uint32_t n = static_cast<uint32_t>(list.size());
+            for (uint32_t g = 0; g < static_cast<uint32_t>(MAX_GPUS_PER_DISPLAY); ++g)
+                gpus[g] = g < n ? GpuHandle(d, g) : nullptr;
+            *count = n;
+        }
+    }
+    return Done(OP_GetPhysicalGPUsFromDisplay, 0, st);
+}
+
+Status __cdecl GetDisplayDriverVersion(void* display, DriverVersion* version) {
+    Guard guard;
+    Refresh();
+    Status st = ST_OK;
+    uint32_t word = version ? version->version : 0;
+    uint32_t d;
+    if (!Refused(OP_GetDisplayDriverVersion, nullptr, &st)) {
+        if (!version) {
+            st = ST_INVALID_ARGUMENT;
+        } else if (word != DRIVER_VERSION_WORD) {
+            st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        } else if (!DecodeDisplay(display, &d)) {
+            st = ST_EXPECTED_DISPLAY_HANDLE;
+        } else {
+            version->drvVersion = M().driverVersion;
+            version->bldChangeListNum = 12345678;
+            CopyShort(version->szBuildBranchString, M().branch);
+            // The display reports the adapter string of its first GPU.
+            const std::vector<Gpu>& list = M().displays[d];
+            CopyShort(version->szAdapterString, list.empty() ? std::string() : list[0].adapter);
+        }
+    }
+    return Done(OP_GetDisplayDriverVersion, word, st);
+}
+
+Status __cdecl GetFullName(void* handle, char* name) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetFullName, gpu, &st)) {
+        if (!name) st = ST_INVALID_ARGUMENT;
+        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        else CopyShort(name, gpu->name);
+    }
+    return Done(OP_GPU_GetFullName, 0, st);
+}
+
+Status __cdecl QueryIlluminationSupport(IlluminationParm* parm) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
+    uint32_t word = parm ? parm->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_QueryIlluminationSupport, gpu, &st)) {
+        if (!parm) st = ST_INVALID_ARGUMENT;
+        else if (word != ILLUMINATION_WORD) st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        else parm->value = gpu->Supports(parm->Attribute) ? 1 : 0;
+    }
+    return Done(OP_GPU_QueryIlluminationSupport, word, st);
+}
+
+Status __cdecl SetIllumination(IlluminationParm* parm) {
+    Guard guard;
+    Refresh();
+    int d = -1, g = -1;
+    const Gpu* gpu = parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
+    uint32_t word = parm ? parm->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_SetIllumination, gpu, &st)) {
+        if (!parm) st = ST_INVALID_ARGUMENT;
+        else if (word != ILLUMINATION_WORD) st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        else if (!gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
+        else if (parm->value > 100) st = ST_INVALID_ARGUMENT;
+    }
+    std::string log = Env(LOG_VARIABLE);
+    if (!log.empty()) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%llu %lu %lu %d %d %ld %ld %d\n",
+                      static_cast<unsigned long long>(Now()), GetCurrentProcessId(), GetCurrentThreadId(), d, g,
+                      parm ? static_cast<long>(parm->Attribute) : -1L, parm ? static_cast<long>(parm->value) : -1L,
+                      st);
+        AppendLine(log, line);
+    }
+    return Done(OP_GPU_SetIllumination, word, st);
+}
+
+Status __cdecl GetCurrentPstate(void* handle, int32_t* pstate) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetCurrentPstate, gpu, &st)) {
+        if (!pstate) st = ST_INVALID_ARGUMENT;
+        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        else *pstate = static_cast<int32_t>(Value(gpu->pstate));
+    }
+    return Done(OP_GPU_GetCurrentPstate, 0, st);
+}
+
+void FillSensor(ThermalSensor* to, const Sensor& from) {
+    to->controller = 1;  // GPU internal
+    to->defaultMinTemp = 0;
+    to->defaultMaxTemp = 127;
+    to->currentTemp = Value(from.temperature);
+    to->target = from.target;
+}
+
+Status __cdecl GetThermalSettings(void* handle, uint32_t index, ThermalSettings* settings) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    uint32_t word = settings ? settings->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetThermalSettings, gpu, &st)) {
+        if (!settings) {
+            st = ST_INVALID_ARGUMENT;
+        } else if (word != THERMAL_WORD) {
+            st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        } else if (!gpu) {
+            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        } else if (index == SENSOR_ALL) {
+            uint32_t listed = static_cast<uint32_t>(gpu->sensors.size());
+            for (uint32_t i = 0; i < listed; ++i) FillSensor(&settings->sensor[i], gpu->sensors[i]);
+            settings->count = gpu->sensorCount >= 0 ? static_cast<uint32_t>(gpu->sensorCount) : listed;
+        } else if (index < gpu->sensors.size()) {
+            FillSensor(&settings->sensor[0], gpu->sensors[index]);
+            settings->count = 1;
+        } else {
+            st = ST_INVALID_ARGUMENT;
+        }
+    }
+    return Done(OP_GPU_GetThermalSettings, word, st);
+}
+
+Status __cdecl GetAllClockFrequencies(void* handle, ClockFrequencies* clocks) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    uint32_t word = clocks ? clocks->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetAllClockFrequencies, gpu, &st)) {
+        uint32_t type = clocks ? clocks->clockType & 0xF : 0;
+        if (!clocks || type > 2) {
+            st = ST_INVALID_ARGUMENT;
+        } else if (word != CLOCK_WORD) {
+            st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        } else if (!gpu) {
+            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        } else {
+            const Reading& r = gpu->clock[type];
+            clocks->domain[CLOCK_DOMAIN_GRAPHICS].present = r.present ? 1 : 0;
+            clocks->domain[CLOCK_DOMAIN_GRAPHICS].frequencyKhz = r.present ? Value(r) : 0;
+            clocks->domain[CLOCK_DOMAIN_MEMORY].present = 1;
+            clocks->domain[CLOCK_DOMAIN_MEMORY].frequencyKhz = 5005000;
+        }
+    }
+    return Done(OP_GPU_GetAllClockFrequencies, word, st);
+}
+
+Status __cdecl GetDynamicPstatesInfoEx(void* handle, DynamicPstates* info) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    uint32_t word = info ? info->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetDynamicPstatesInfoEx, gpu, &st)) {
+        if (!info) {
+            st = ST_INVALID_ARGUMENT;
+        } else if (word != DYNAMIC_PSTATES_WORD) {
+            st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        } else if (!gpu) {
+            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        } else {
+            info->flags = 1;
+            info->utilization[0].present = gpu->utilization.present ? 1 : 0;
+            info->utilization[0].percentage = gpu->utilization.present ? Value(gpu->utilization) : 0;
+            const uint32_t others[3] = {12, 0, 3};  // frame buffer, video engine, bus
+            for (int i = 0; i < 3; ++i) {
+                info->utilization[i + 1].present = 1;
+                info->utilization[i + 1].percentage = others[i];
+            }
+        }
+    }
+    return Done(OP_GPU_GetDynamicPstatesInfoEx, word, st);
+}
+
+Status __cdecl GetUsages(void* handle, void* table) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    uint32_t word = table ? ReadU32(table, 0) : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetUsages, gpu, &st)) {
+        if (!table) {
+            st = ST_INVALID_ARGUMENT;
+        } else if (word != USAGE_TABLE_WORD) {
+            st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        } else if (!gpu) {
+            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        } else {
+            WriteU32(table, 4, 1);
+            WriteU32(table, USAGE_TABLE_GPU, Value(gpu->usageTable));
+        }
+    }
+    return Done(OP_GPU_GetUsages, word, st);
+}
+
+Status __cdecl GetCoolerSettings(void* handle, uint32_t cooler, void* record) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = DecodeGpu(handle, &d, &g);
+    uint32_t word = record ? ReadU32(record, 0) : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetCoolerSettings, gpu, &st)) {
+        if (!record || cooler != 0) {
+            st = ST_INVALID_ARGUMENT;
+        } else if (word != COOLER_RECORD_WORD) {
+            st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        } else if (!gpu) {
+            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        } else {
+            WriteU32(record, COOLER_COUNT, gpu->coolers);
+            if (gpu->coolers > 0) WriteU32(record, COOLER_FIRST_LEVEL, Value(gpu->fan));
+        }
+    }
+    return Done(OP_GPU_GetCoolerSettings, word, st);
+}
+
+// The notices bracket every call; the scratch words let the post-call notice
+// check that it sees what the pre-call notice left.
+void __cdecl PreCallNotice(uint32_t id, uint32_t* scratch) {
+    if (scratch) {
+        scratch[0] = id ^ NOTICE_COOKIE;
+        scratch[1] = GetCurrentThreadId();
+    }
+    Trace("pre 0x%08X", id);
+}
+
+void __cdecl PostCallNotice(uint32_t id, uint32_t* scratch, Status status) {
+    bool intact = scratch && scratch[0] == (id ^ NOTICE_COOKIE) && scratch[1] == GetCurrentThreadId();
+    Trace("post 0x%08X %d %s", id, status, intact ? "intact" : "broken");
+}
+
+void* Entry(uint32_t id) {
+    switch (id) {
+    case ID_Initialize: return reinterpret_cast<void*>(&Initialize);
+    case ID_GetInterfaceVersionString: return reinterpret_cast<void*>(&GetInterfaceVersionString);
+    case ID_EnumNvidiaDisplayHandle: return reinterpret_cast<void*>(&EnumNvidiaDisplayHandle);
+    case ID_GetPhysicalGPUsFromDisplay: return reinterpret_cast<void*>(&GetPhysicalGPUsFromDisplay);
+    case ID_GetDisplayDriverVersion: return reinterpret_cast<void*>(&GetDisplayDriverVersion);
+    case ID_GPU_GetFullName: return reinterpret_cast<void*>(&GetFullName);
+    case ID_GPU_QueryIlluminationSupport: return reinterpret_cast<void*>(&QueryIlluminationSupport);
+    case ID_GPU_SetIllumination: return reinterpret_cast<void*>(&SetIllumination);
+    case ID_GPU_GetCurrentPstate: return reinterpret_cast<void*>(&GetCurrentPstate);
+    case ID_GPU_GetThermalSettings: return reinterpret_cast<void*>(&GetThermalSettings);
+    case ID_GPU_GetAllClockFrequencies: return reinterpret_cast<void*>(&GetAllClockFrequencies);
+    case ID_GPU_GetDynamicPstatesInfoEx: return reinterpret_cast<void*>(&GetDynamicPstatesInfoEx);
+    case ID_GPU_GetUsages: return reinterpret_cast<void*>(&GetUsages);
+    case ID_GPU_GetCoolerSettings: return reinterpret_cast<void*>(&GetCoolerSettings);
+    case ID_PreCallNotice: return reinterpret_cast<void*>(&PreCallNotice);
+    case ID_PostCallNotice: return reinterpret_cast<void*>(&PostCallNotice);
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+}  // namespace sim
+
+extern "C" __declspec(dllexport) void* __cdecl nvapi_QueryInterface(uint32_t id) {
+    sim::Guard guard;
+    sim::Refresh();
+    void* entry = sim::M().Offers(id) ? sim::Entry(id) : nullptr;
+    sim::Trace("query 0x%08X %s", id, entry ? "found" : "null");
+    return entry;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        InitializeCriticalSection(&sim::g_lock);
+        sim::g_state = new (std::nothrow) sim::State;
+        return sim::g_state != nullptr;
+    }
+    // At process exit other threads are gone mid-call: leave everything as is.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        delete sim::g_state;
+        sim::g_state = nullptr;
+        DeleteCriticalSection(&sim::g_lock);
+    }
+    return TRUE;
+}

@@ -1,0 +1,106 @@
+// The simulated machine: displays, the GPUs behind each, what every GPU
+// answers, and the faults to inject. Parsed from the configuration text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "records.h"
+
+namespace sim {
+
+// Every driver operation, for forced statuses and the trace.
+enum Operation {
+    OP_Initialize,
+    OP_GetInterfaceVersionString,
+    OP_EnumNvidiaDisplayHandle,
+    OP_GetPhysicalGPUsFromDisplay,
+    OP_GetDisplayDriverVersion,
+    OP_GPU_GetFullName,
+    OP_GPU_QueryIlluminationSupport,
+    OP_GPU_SetIllumination,
+    OP_GPU_GetCurrentPstate,
+    OP_GPU_GetThermalSettings,
+    OP_GPU_GetAllClockFrequencies,
+    OP_GPU_GetDynamicPstatesInfoEx,
+    OP_GPU_GetUsages,
+    OP_GPU_GetCoolerSettings,
+    OP_COUNT
+};
+const char* OperationName(Operation op);
+
+// A reading: a constant, a triangle wave (lo at phase 0, hi at half the
+// period, back to lo) on the machine-wide millisecond clock, or absent.
+struct Reading {
+    bool present = true;
+    int64_t lo = 0;
+    int64_t hi = 0;
+    uint32_t periodMs = 0;  // 0: constant lo
+
+    static Reading Constant(int64_t v) {
+        Reading r;
+        r.lo = r.hi = v;
+        return r;
+    }
+    static Reading Wave(int64_t lo, int64_t hi, uint32_t periodMs) {
+        Reading r;
+        r.lo = lo;
+        r.hi = hi;
+        r.periodMs = periodMs;
+        return r;
+    }
+    int64_t At(uint64_t ms) const;
+};
+
+struct Sensor {
+    int32_t target = static_cast<int32_t>(TARGET_GPU);
+    Reading temperature;
+};
+
+// Forced statuses: set[op] says whether status[op] replaces the answer.
+struct Faults {
+    bool set[OP_COUNT] = {};
+    Status status[OP_COUNT] = {};
+};
+
+// Which utilisation entries the driver offers.
+enum class UsageEntries { Both, Dynamic, Table, None };
+
+struct Gpu {
+    std::string name = "NVIDIA GeForce GTX 1080";
+    std::string adapter = "NVIDIA GeForce GTX 1080";
+    std::vector<uint32_t> attributes = {0};
+    std::vector<Sensor> sensors = {Sensor{static_cast<int32_t>(TARGET_GPU), Reading::Constant(50)}};
+    int64_t sensorCount = -1;  // reported count; -1: as many as listed
+    Reading pstate = Reading::Constant(0);
+    Reading clock[3] = {Reading::Constant(1607000), Reading::Constant(1607000), Reading::Constant(1733000)};
+    Reading utilization = Reading::Constant(30);
+    Reading usageTable = Reading::Constant(30);
+    uint32_t coolers = 1;
+    Reading fan = Reading::Constant(40);
+    Faults faults;
+
+    bool Supports(uint32_t attribute) const;
+};
+
+struct Machine {
+    std::vector<std::vector<Gpu>> displays;  // the GPUs behind each display
+    std::string interfaceText = "NVAPI simulated driver";
+    std::string branch = "r595_00";
+    uint32_t driverVersion = 59500;
+    std::vector<uint32_t> missing;  // interface ids answered with null
+    bool notices = false;
+    UsageEntries usage = UsageEntries::Both;
+    Faults faults;
+
+    // One display, one GPU with the logo LED only, readings that rise and fall.
+    static Machine Default();
+    bool Offers(uint32_t id) const;
+};
+
+// Parses a configuration text. Lines it cannot use are skipped and described
+// in `problems` (one per line).
+Machine ParseMachine(const std::string& text, std::string* problems);
+
+}  // namespace sim

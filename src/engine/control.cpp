@@ -1,0 +1,239 @@
+// The debug-device client needs Winsock declared before windows.h.
+#include <winsock2.h>
+
+#include "engine/control.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "debuglink/glpcli.h"
+#include "engine/waitgate.h"
+#include "gpu/cnvgf.h"
+
+DEVICESLOT DeviceSlot[MAX_DEVICE];
+volatile int32_t ControlActive = 0;
+
+namespace {
+
+// Each slot's wake-up events, beside the slot table so that the table keeps
+// its layout (the start-up code clears it, the preview owns one more slot).
+WaitContext slotWait[MAX_DEVICE];
+
+ControlStateHook stateHook = nullptr;
+
+constexpr DWORD kStopWaitMs = 5000;
+// How long SuspendControl lets a thread finish the LED write it is in (a
+// debug-device exchange is bounded by the client's own receive time-out).
+constexpr DWORD kPauseWriteWaitMs = 3000;
+
+void TellStateHook(int running) {
+    if (stateHook) stateHook(running);
+}
+
+// Names the device, then releases StartControl. True when the thread is to
+// drive the LED.
+bool NameDevice(DEVICESLOT& slot, const DEVICE& device, const CNVGF& adapter, unsigned result) {
+    const char* text;
+    bool usable;
+    if (ReadDebugMode()) {
+        usable = GlpClient.Query(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
+                                 device.Attribute) != 0;
+        text = usable ? DEVICE_TEXT_DEBUG : DEVICE_TEXT_UNSUPPORTED;
+    } else {
+        usable = result == NVGF_READY;
+        text = DeviceTextFor(result, adapter);
+    }
+    FormatDeviceLabel(slot.Name, sizeof slot.Name, text, device.Display, device.GPU, device.Attribute);
+    if (slot.Event) SetEvent(slot.Event);
+    return usable;
+}
+
+// The reading of a metric method, turned into a brightness. False: nothing
+// is written this cycle.
+bool TakeReading(int32_t playType, CNVGF& adapter, int32_t* value) {
+    switch (playType) {
+    case PLAY_TEMPERATURE: {
+        int celsius = 0;
+        adapter.GetTemperature(&celsius);
+        *value = celsius;
+        return true;
+    }
+    case PLAY_UTILIZATION: {
+        int percent = 0;
+        adapter.GetUsage(&percent);
+        *value = percent;
+        return true;
+    }
+    case PLAY_CLOCK: {
+        uint32_t mhz[3] = {0, 0, 0};  // current, base, boost; a failed reading counts as 0
+        for (unsigned type = 0; type < 3; ++type) {
+            double reading = 0.0;
+            if (adapter.GetClock(&reading, type)) mhz[type] = WholeMegahertz(reading);
+        }
+        *value = ClockLuminance(mhz[0], mhz[1], mhz[2], SETTING.Base, SETTING.Boost);
+        return true;
+    }
+    case PLAY_FAN: {
+        unsigned percent = 0;
+        adapter.GetFanLevel(&percent);
+        *value = static_cast<int32_t>(percent);
+        return true;
+    }
+    case PLAY_POWER: {
+        unsigned pstate = 0;
+        if (!adapter.GetPstate(&pstate)) return false;
+        return PstateLuminance(pstate, SETTING.PState, value);
+    }
+    default:
+        return false;
+    }
+}
+
+void RunDevice(DEVICESLOT& slot, const DEVICE& device, CNVGF& adapter) {
+    while (slot.Run != 0) {
+        int32_t mode = ReadDebugMode();
+        int32_t playType = device.PlayType;
+        if (playType == PLAY_PATTERN) {
+            // The pass writes and waits for each step itself; the next pass
+            // follows at once.
+            PlayPattern(device, adapter, slot.Pattern, &slot.Run);
+            continue;
+        }
+        if (playType < PLAY_FIXED || playType > PLAY_PATTERN) {
+            slot.Run = 0;
+            break;
+        }
+        int32_t value = 0;
+        bool write = true;
+        if (playType == PLAY_FIXED) {
+            value = static_cast<int32_t>(device.Luminance);
+        } else if (mode) {
+            // The debug device has no readings: any brightness will do.
+            value = std::rand() % 100 + 1;
+        } else {
+            write = TakeReading(playType, adapter, &value);
+        }
+        if (write) WriteLuminance(device, adapter, value, mode);
+        SleepWhileRunning(SETTING.Timer, SETTING.Resolution, &slot.Run);
+    }
+}
+
+}  // namespace
+
+uint32_t WholeMegahertz(double mhz) {
+    if (!(mhz >= 0.0)) return 0;
+    if (mhz >= 4294967295.0) return 0xFFFFFFFFu;
+    return static_cast<uint32_t>(mhz);
+}
+
+int32_t ClockLuminance(uint32_t current, uint32_t base, uint32_t boost, uint32_t baseLuminance,
+                       uint32_t boostLuminance) {
+    if (current < base) return 0;
+    if (current < boost) return static_cast<int32_t>(baseLuminance);
+    return static_cast<int32_t>(boostLuminance);
+}
+
+bool PstateLuminance(unsigned pstate, const uint32_t (&table)[16], int32_t* value) {
+    if (pstate >= 16) return false;
+    *value = static_cast<int32_t>(table[pstate]);
+    return true;
+}
+
+void SetControlStateHook(ControlStateHook hook) { stateHook = hook; }
+
+int StartControl() {
+    if (!PrepareWaitGate()) return 0;
+    int result = 1;
+    for (int d = 0; d < MAX_DEVICE; ++d) {
+        DEVICESLOT& slot = DeviceSlot[d];
+        if (slot.Thread) continue;
+        slot.Event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!slot.Event) continue;
+        if (!OpenWaitContext(&slotWait[d], &slot.Run)) {
+            CloseHandle(slot.Event);
+            slot.Event = nullptr;
+            continue;
+        }
+
+        // A slot whose thread could not be created keeps its old steps; the
+        // reader relies on a zero area.
+        std::memset(slot.Pattern, 0, sizeof slot.Pattern);
+        char path[sizeof SETTING.Device[d].PlayFile];
+        std::memcpy(path, SETTING.Device[d].PlayFile, sizeof path);
+        path[sizeof path - 1] = '\0';
+        ReadPatternFile(path, slot.Pattern);
+
+        slot.Run = 1;
+        DWORD id = 0;
+        slot.Thread = CreateThread(nullptr, 0, ControlThread, reinterpret_cast<LPVOID>(static_cast<intptr_t>(d)),
+                                   0, &id);
+        slot.ThreadId = id;
+        if (slot.Thread) {
+            // A thread that dies before naming its device must not hang the GUI.
+            HANDLE handshake[2] = {slot.Event, slot.Thread};
+            WaitForMultipleObjects(2, handshake, FALSE, INFINITE);
+            SetThreadPriority(slot.Thread, THREAD_PRIORITY_IDLE);
+        } else {
+            CloseWaitContext(&slotWait[d]);
+            result = 0;
+        }
+        CloseHandle(slot.Event);
+        slot.Event = nullptr;
+    }
+    return result;
+}
+
+void StopControl() {
+    // Every thread hears the request first, so that they end side by side.
+    for (int d = 0; d < MAX_DEVICE; ++d) {
+        if (!DeviceSlot[d].Thread) continue;
+        DeviceSlot[d].Run = 0;
+        WakeForStop(&slotWait[d]);
+    }
+    for (int d = 0; d < MAX_DEVICE; ++d) {
+        DEVICESLOT& slot = DeviceSlot[d];
+        if (!slot.Thread) continue;
+        if (WaitForSingleObject(slot.Thread, kStopWaitMs) != WAIT_OBJECT_0) TerminateThread(slot.Thread, 0);
+        CloseHandle(slot.Thread);
+        CloseWaitContext(&slotWait[d]);
+        std::memset(&slot, 0, sizeof slot);
+    }
+}
+
+void ResumeControl() {
+    if (ControlActive != 0) return;
+    OpenPauseGate();
+    ControlActive = 1;
+    TellStateHook(1);
+}
+
+void SuspendControl() {
+    if (ControlActive == 0) return;
+    ClosePauseGate();
+    // Once this returns no LED changes: let a thread finish the write it is in.
+    WaitContext* live[MAX_DEVICE];
+    int count = 0;
+    for (int d = 0; d < MAX_DEVICE; ++d) {
+        if (DeviceSlot[d].Thread) live[count++] = &slotWait[d];
+    }
+    WaitWritersIdle(live, count, kPauseWriteWaitMs);
+    ControlActive = 0;
+    TellStateHook(0);
+}
+
+DWORD WINAPI ControlThread(LPVOID deviceIndex) {
+    intptr_t d = reinterpret_cast<intptr_t>(deviceIndex);
+    if (d < 0 || d >= MAX_DEVICE) return 0;
+    DEVICESLOT& slot = DeviceSlot[d];
+    const DEVICE& device = SETTING.Device[d];
+    if (slotWait[d].Stop) BindWaitContext(&slotWait[d]);
+
+    CNVGF adapter;
+    unsigned result = adapter.Initialize(device.Display, device.GPU, static_cast<uint32_t>(device.Attribute));
+    bool usable = NameDevice(slot, device, adapter, result);
+    if (usable && device.Enable != 0) RunDevice(slot, device, adapter);
+    adapter.UnloadDLL();
+    BindWaitContext(nullptr);
+    return 0;
+}

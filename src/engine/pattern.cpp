@@ -1,0 +1,174 @@
+// The debug-device client needs Winsock declared before windows.h.
+#include <winsock2.h>
+
+#include "engine/pattern.h"
+
+#include <windows.h>
+
+#include <cstdio>
+
+#include "debuglink/glpcli.h"
+#include "engine/waitgate.h"
+#include "gpu/cnvgf.h"
+
+namespace {
+
+// Buffered byte reader over a text-mode stream (line ends arrive as '\n').
+class PatternSource {
+public:
+    explicit PatternSource(FILE* file) : file_(file) {}
+    PatternSource(const PatternSource&) = delete;
+    PatternSource& operator=(const PatternSource&) = delete;
+
+    int Peek() {
+        if (pos_ == len_ && !Fill()) return EOF;
+        return static_cast<unsigned char>(buffer_[pos_]);
+    }
+    void Take() { ++pos_; }
+
+    void SkipBlanks() {
+        for (int c = Peek(); c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+             c = Peek()) {
+            Take();
+        }
+    }
+
+    void SkipLine() {
+        for (int c = Peek(); c != EOF && c != '\n'; c = Peek()) Take();
+    }
+
+    // An optionally signed decimal number after optional white space. False,
+    // with `out` untouched, when no digit follows. Digits beyond 32 bits wrap.
+    bool ReadNumber(int32_t* out) {
+        SkipBlanks();
+        bool negative = false;
+        int c = Peek();
+        if (c == '+' || c == '-') {
+            negative = c == '-';
+            Take();
+            c = Peek();
+        }
+        if (c < '0' || c > '9') return false;
+        uint32_t value = 0;
+        for (; c >= '0' && c <= '9'; c = Peek()) {
+            value = value * 10u + static_cast<uint32_t>(c - '0');
+            Take();
+        }
+        *out = static_cast<int32_t>(negative ? 0u - value : value);
+        return true;
+    }
+
+private:
+    bool Fill() {
+        len_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+        pos_ = 0;
+        return len_ > 0;
+    }
+
+    FILE* file_;
+    char buffer_[4096];
+    size_t pos_ = 0;
+    size_t len_ = 0;
+};
+
+}  // namespace
+
+int ReadPatternFile(const char* path, PATTERNSTEP* area) {
+    if (!path || !area) return 0;
+    FILE* file = std::fopen(path, "r");
+    if (!file) return 0;
+
+    PatternSource source(file);
+    int32_t luminance = 0;
+    int32_t duration = 0;
+    int count = 0;
+    while (count < MAX_PATTERNSTEP) {
+        source.SkipBlanks();
+        if (source.Peek() == EOF) break;
+        // Text that does not start a step (a letter, a stray comma) would stop
+        // the reader for good; drop the rest of its line and read on.
+        if (!source.ReadNumber(&luminance)) {
+            source.SkipLine();
+            continue;
+        }
+        // A step without its comma and second number keeps the previous duration.
+        if (source.Peek() == ',') {
+            source.Take();
+            source.ReadNumber(&duration);
+        }
+        area[count].Luminance = luminance;
+        area[count].Duration = static_cast<uint32_t>(duration);
+        ++count;
+    }
+    std::fclose(file);
+    return count;
+}
+
+void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run) {
+    if (slice == 0) slice = 1;
+    WaitContext* context = BoundWaitContext();
+    if (!context) {
+        // A thread without wake-up events polls its flag once per slice; each
+        // slice ends at a fixed point of the clock, so late wake-ups do not add up.
+        int64_t start = MonotonicNow();
+        if (total <= slice) {
+            SleepUntil(start + MillisecondsToTicks(total));
+            return;
+        }
+        uint32_t slices = total / slice;
+        for (uint32_t i = 1; i <= slices; ++i) {
+            if (*run == 0) return;
+            SleepUntil(start + MillisecondsToTicks(slice) * i);
+        }
+        return;
+    }
+
+    // A device thread's waits follow one another on a fixed schedule: a wait
+    // that begins shortly after the previous one was due counts from that
+    // point, so the time of a write or a reading does not add up into drift.
+    int64_t now = MonotonicNow();
+    int64_t start = now;
+    if (context->Anchor != 0 && now >= context->Anchor &&
+        now - context->Anchor < MillisecondsToTicks(slice)) {
+        start = context->Anchor;
+    }
+    if (total <= slice) {
+        int64_t due = start + MillisecondsToTicks(total);
+        WaitUntilDue(context, due, false);
+        context->Anchor = due;
+        return;
+    }
+    if (*run == 0) return;
+    int64_t due = start + MillisecondsToTicks(total / slice * slice);
+    if (WaitUntilDue(context, due, true)) context->Anchor = due;
+}
+
+void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t mode) {
+    WaitContext* context = BoundWaitContext();
+    if (context && !BeginLedWrite(context)) return;
+    if (mode == 0) {
+        adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value));
+    } else {
+        StoreDebugMode(GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
+                                        device.Attribute, value));
+    }
+    if (context) EndLedWrite(context);
+}
+
+void PlayPattern(const DEVICE& device, CNVGF& adapter, const PATTERNSTEP* area, volatile int32_t* run) {
+    if (!area) return;
+    uint64_t held = 0;
+    for (int i = 0; i < MAX_PATTERNSTEP; ++i) {
+        const PATTERNSTEP& step = area[i];
+        if (step.Luminance == 0 && step.Duration == 0) break;
+        // A stop ends the pass here rather than at its end mark: a long pattern
+        // of short steps would otherwise outlast the stop's bounded wait.
+        if (*run == 0) return;
+        WriteLuminance(device, adapter, step.Luminance, ReadDebugMode());
+        held += step.Duration;
+        SleepWhileRunning(step.Duration, SETTING.Resolution, run);
+    }
+    // A pass that held for no time would make the thread spin and flood the
+    // driver; give it one slice.
+    if (held == 0 && *run != 0) SleepWhileRunning(SETTING.Resolution, SETTING.Resolution, run);
+}

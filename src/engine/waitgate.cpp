@@ -1,0 +1,179 @@
+#include "engine/waitgate.h"
+
+namespace {
+
+// The gate: `gatePaused` is the word the threads look at; `pausedEvent` is
+// signalled while paused (it wakes waiting threads), `resumedEvent` while not
+// (it releases held ones). Both live as long as the process.
+volatile LONG gatePaused = 0;
+HANDLE pausedEvent = nullptr;
+HANDLE resumedEvent = nullptr;
+
+// The thread-local slot holding each device thread's WaitContext.
+DWORD contextTls = TLS_OUT_OF_INDEXES;
+
+volatile LONG wakeups = 0;
+
+void CountWakeup() { InterlockedIncrement(&wakeups); }
+
+// Early returns of the platform's timed waits within this margin count as on
+// time; waiting again for a fraction of a millisecond would double the
+// wake-ups for nothing.
+constexpr uint32_t kDueMarginMs = 1;
+
+DWORD WaitMilliseconds(int64_t ticks) {
+    int64_t perSecond = TicksPerSecond();
+    int64_t ms = (ticks * 1000 + perSecond - 1) / perSecond;
+    if (ms < 1) return 1;
+    if (ms > 0x7FFFFFFF) return 0x7FFFFFFF;
+    return static_cast<DWORD>(ms);
+}
+
+// Holds the thread while the gate is closed; returns when it opens or the
+// thread is asked to stop.
+void HoldAtGate(WaitContext* context) {
+    HANDLE handles[2] = {context->Stop, resumedEvent};
+    DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    CountWakeup();
+    if (r == WAIT_FAILED) Sleep(10);  // never spin on a broken handle
+}
+
+}  // namespace
+
+int64_t MonotonicNow() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+int64_t TicksPerSecond() {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart > 0 ? frequency.QuadPart : 1000;
+}
+
+int64_t MillisecondsToTicks(uint32_t ms) { return static_cast<int64_t>(ms) * TicksPerSecond() / 1000; }
+
+double TicksToMilliseconds(int64_t ticks) {
+    return static_cast<double>(ticks) * 1000.0 / static_cast<double>(TicksPerSecond());
+}
+
+void SleepUntil(int64_t due) {
+    for (int64_t left = due - MonotonicNow(); left > 0; left = due - MonotonicNow()) {
+        Sleep(WaitMilliseconds(left));
+    }
+}
+
+bool PrepareWaitGate() {
+    if (contextTls == TLS_OUT_OF_INDEXES) {
+        DWORD index = TlsAlloc();
+        if (index == TLS_OUT_OF_INDEXES) return false;
+        contextTls = index;
+    }
+    if (!pausedEvent) pausedEvent = CreateEventA(nullptr, TRUE, gatePaused ? TRUE : FALSE, nullptr);
+    if (!resumedEvent) resumedEvent = CreateEventA(nullptr, TRUE, gatePaused ? FALSE : TRUE, nullptr);
+    return pausedEvent && resumedEvent;
+}
+
+bool OpenWaitContext(WaitContext* context, volatile int32_t* run) {
+    context->Stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    context->Idle = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    context->Run = run;
+    context->Anchor = 0;
+    if (context->Stop && context->Idle) return true;
+    CloseWaitContext(context);
+    return false;
+}
+
+void CloseWaitContext(WaitContext* context) {
+    if (context->Stop) CloseHandle(context->Stop);
+    if (context->Idle) CloseHandle(context->Idle);
+    context->Stop = nullptr;
+    context->Idle = nullptr;
+    context->Run = nullptr;
+    context->Anchor = 0;
+}
+
+void WakeForStop(WaitContext* context) {
+    if (context->Stop) SetEvent(context->Stop);
+}
+
+void BindWaitContext(WaitContext* context) {
+    if (contextTls != TLS_OUT_OF_INDEXES) TlsSetValue(contextTls, context);
+}
+
+WaitContext* BoundWaitContext() {
+    DWORD index = contextTls;
+    if (index == TLS_OUT_OF_INDEXES) return nullptr;
+    return static_cast<WaitContext*>(TlsGetValue(index));
+}
+
+// The order of the three steps matters: a thread that sees the word set must
+// find the release event already reset, and a thread that sees it clear must
+// not find the wake event still set.
+void ClosePauseGate() {
+    if (resumedEvent) ResetEvent(resumedEvent);
+    InterlockedExchange(&gatePaused, 1);
+    if (pausedEvent) SetEvent(pausedEvent);
+}
+
+void OpenPauseGate() {
+    if (pausedEvent) ResetEvent(pausedEvent);
+    InterlockedExchange(&gatePaused, 0);
+    if (resumedEvent) SetEvent(resumedEvent);
+}
+
+bool PauseGateClosed() { return gatePaused != 0; }
+
+bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs) {
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    DWORD n = 0;
+    for (int i = 0; i < count && n < MAXIMUM_WAIT_OBJECTS; ++i) {
+        if (contexts[i] && contexts[i]->Idle) handles[n++] = contexts[i]->Idle;
+    }
+    if (n == 0) return true;
+    DWORD r = WaitForMultipleObjects(n, handles, TRUE, timeoutMs);
+    return r < WAIT_OBJECT_0 + n;
+}
+
+bool BeginLedWrite(WaitContext* context) {
+    for (;;) {
+        if (PauseGateClosed()) {
+            if (*context->Run == 0) return false;
+            HoldAtGate(context);
+            continue;
+        }
+        // Announce the write, then look again: SuspendControl either sees the
+        // thread busy and waits for it, or the thread sees the gate closed.
+        ResetEvent(context->Idle);
+        if (!PauseGateClosed()) return true;
+        SetEvent(context->Idle);
+    }
+}
+
+void EndLedWrite(WaitContext* context) { SetEvent(context->Idle); }
+
+bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
+    const int64_t margin = MillisecondsToTicks(kDueMarginMs);
+    for (;;) {
+        bool stopping = *context->Run == 0;
+        if (stopping && stoppable) return false;
+        if (!stopping && PauseGateClosed()) {
+            HoldAtGate(context);
+            continue;
+        }
+        int64_t left = due - MonotonicNow();
+        if (left < margin) return true;
+        DWORD ms = WaitMilliseconds(left);
+        if (stopping) {
+            // The stop event stays set now: only the clock can end this wait.
+            Sleep(ms);
+        } else {
+            HANDLE handles[2] = {context->Stop, pausedEvent};
+            if (WaitForMultipleObjects(2, handles, FALSE, ms) == WAIT_FAILED) Sleep(ms);
+        }
+        CountWakeup();
+    }
+}
+
+uint32_t DeviceThreadWakeups() { return static_cast<uint32_t>(wakeups); }

@@ -1,0 +1,63 @@
+// How device threads wait and pause. Waits are measured against a monotonic
+// clock and end early only on a stop or pause request, which arrive as events:
+// a sleeping device thread wakes once per wait, not once per slice. Pausing is
+// cooperative: a thread is held at the engine-wide pause gate before each LED
+// write and inside each wait, so it is never frozen inside a driver call or
+// inside the debug-device client's lock.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Monotonic clock, in ticks of TicksPerSecond().
+int64_t MonotonicNow();
+int64_t TicksPerSecond();
+int64_t MillisecondsToTicks(uint32_t ms);
+double TicksToMilliseconds(int64_t ticks);
+// Sleeps until the clock reaches `due`, however the platform rounds its sleeps.
+void SleepUntil(int64_t due);
+
+// What one device thread waits on besides the clock.
+struct WaitContext {
+    HANDLE Stop;             // manual-reset; set right after Run is cleared
+    HANDLE Idle;             // manual-reset; reset while the thread writes its LED
+    volatile int32_t* Run;   // the thread's run flag
+    int64_t Anchor;          // when the thread's previous wait was due; 0 none
+};
+
+// Creates the gate's events and the per-thread binding once; GUI thread only,
+// before any device thread is started. False when the platform refuses.
+bool PrepareWaitGate();
+
+// Creates the context's events; false (nothing left open) on failure.
+bool OpenWaitContext(WaitContext* context, volatile int32_t* run);
+void CloseWaitContext(WaitContext* context);
+// Wakes the context's thread; the caller has cleared its run flag first.
+void WakeForStop(WaitContext* context);
+
+// The context the calling thread waits with; null for threads that have none
+// (they wait slice by slice on the clock alone and pass the gate freely).
+void BindWaitContext(WaitContext* context);
+WaitContext* BoundWaitContext();
+
+// The pause gate. Closing it holds every bound thread at its next write or
+// wait; opening it lets them go on.
+void ClosePauseGate();
+void OpenPauseGate();
+bool PauseGateClosed();
+// Waits until none of the threads is inside an LED write; false on time-out.
+bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs);
+
+// Bracket an LED write of the bound thread. BeginLedWrite holds the thread at
+// the gate while control is paused and answers false when the thread is
+// stopped meanwhile: the write is then skipped (and EndLedWrite not called).
+bool BeginLedWrite(WaitContext* context);
+void EndLedWrite(WaitContext* context);
+
+// Waits until `due`. A stoppable wait ends early (false) once the run flag is
+// 0; otherwise a stop request only stops the gate from holding the thread.
+bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable);
+
+// How many times device threads have woken from a blocking wait, in total.
+uint32_t DeviceThreadWakeups();

@@ -1,0 +1,276 @@
+#include "gpu/nvapi.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+// The driver library is loaded once per process from the system directory and
+// never unloaded. Control threads and the window thread call in at once: the
+// lock guards only the first load; everything else is plain shared words.
+
+namespace {
+
+typedef NvAPI_Status(NVAPI_CALL* NvInitializeProc)();
+typedef void(NVAPI_CALL* NvPreNoticeProc)(NvU32 id, NvU32* scratch);
+typedef void(NVAPI_CALL* NvPostNoticeProc)(NvU32 id, NvU32* scratch, NvAPI_Status status);
+
+const char DRIVER_LIBRARY[] = "nvapi.dll";
+const int UNLOAD_WAIT_SLEEPS = 10;
+const DWORD UNLOAD_WAIT_MS = 100;
+
+enum Operation {
+    OP_GetInterfaceVersionString,
+    OP_EnumNvidiaDisplayHandle,
+    OP_GetPhysicalGPUsFromDisplay,
+    OP_GetDisplayDriverVersion,
+    OP_GPU_GetFullName,
+    OP_GPU_QueryIlluminationSupport,
+    OP_GPU_SetIllumination,
+    OP_GPU_GetCurrentPstate,
+    OP_GPU_GetThermalSettings,
+    OP_GPU_GetAllClockFrequencies,
+    OP_COUNT
+};
+
+const NvU32 OPERATION_IDS[OP_COUNT] = {
+    NVID_GetInterfaceVersionString, NVID_EnumNvidiaDisplayHandle,
+    NVID_GetPhysicalGPUsFromDisplay, NVID_GetDisplayDriverVersion,
+    NVID_GPU_GetFullName,           NVID_GPU_QueryIlluminationSupport,
+    NVID_GPU_SetIllumination,       NVID_GPU_GetCurrentPstate,
+    NVID_GPU_GetThermalSettings,    NVID_GPU_GetAllClockFrequencies,
+};
+
+HMODULE volatile g_module;
+NvQueryInterfaceProc volatile g_query;
+NvPreNoticeProc volatile g_preNotice;
+NvPostNoticeProc volatile g_postNotice;
+volatile LONG g_generation;
+DWORD volatile g_headerStamp;
+volatile LONG g_inUse;
+volatile LONG g_unloading;
+char g_libraryPath[MAX_PATH];
+char g_testDirectory[MAX_PATH];  // "" for the system directory
+
+INIT_ONCE g_lockOnce = INIT_ONCE_STATIC_INIT;
+CRITICAL_SECTION g_lock;
+
+// One word per operation: the kept entry in the low half and the generation
+// it was fetched at in the high half, so a reader never pairs an entry with
+// another load's generation.
+volatile LONGLONG g_kept[OP_COUNT];
+
+BOOL CALLBACK InitLock(PINIT_ONCE, PVOID, PVOID*) {
+    InitializeCriticalSection(&g_lock);
+    return TRUE;
+}
+
+CRITICAL_SECTION* Lock() {
+    InitOnceExecuteOnce(&g_lockOnce, InitLock, nullptr, nullptr);
+    return &g_lock;
+}
+
+void Uncount() { InterlockedDecrement(&g_inUse); }
+
+// The checksum of the module's PE header, or its time stamp where the checksum
+// is 0: what tells a replaced library from the one recorded at load time.
+DWORD HeaderStamp(HMODULE module) {
+    const BYTE* base = reinterpret_cast<const BYTE*>(module);
+    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
+    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
+    return nt->OptionalHeader.CheckSum != 0 ? nt->OptionalHeader.CheckSum : nt->FileHeader.TimeDateStamp;
+}
+
+// Loads `name` from the system directory only: never from the program's
+// folder or the current directory, where anyone could plant a library.
+HMODULE LoadFromSystemDirectory(const char* name) {
+    if (std::strchr(name, '\\') || std::strchr(name, '/')) return nullptr;
+    char path[MAX_PATH];
+    UINT n;
+    if (g_testDirectory[0]) {
+        n = static_cast<UINT>(std::strlen(g_testDirectory));
+        std::memcpy(path, g_testDirectory, n + 1);
+    } else {
+        n = GetSystemDirectoryA(path, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH) return nullptr;
+    }
+    if (n + 1 + std::strlen(name) + 1 > sizeof path) return nullptr;
+    path[n] = '\\';
+    std::strcpy(path + n + 1, name);
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+// Loads and initialises the driver. On success the new module is published
+// and the generation raised; on failure the call is uncounted and the
+// library freed again.
+NvAPI_Status LoadDriver() {
+    HMODULE module = LoadFromSystemDirectory(DRIVER_LIBRARY);
+    if (!module) {
+        Uncount();
+        return NVAPI_LIBRARY_NOT_FOUND;
+    }
+    NvAPI_Status status = NVAPI_ERROR;
+    NvQueryInterfaceProc query =
+        reinterpret_cast<NvQueryInterfaceProc>(reinterpret_cast<void*>(GetProcAddress(module, "nvapi_QueryInterface")));
+    NvInitializeProc initialize = query ? reinterpret_cast<NvInitializeProc>(query(NVID_Initialize)) : nullptr;
+    if (initialize) status = initialize();
+    if (status != NVAPI_OK) {
+        FreeLibrary(module);
+        Uncount();
+        return status;
+    }
+    void* pre = query(NVID_PreCallNotice);
+    void* post = query(NVID_PostCallNotice);
+    bool notices = pre && post;
+    g_preNotice = notices ? reinterpret_cast<NvPreNoticeProc>(pre) : nullptr;
+    g_postNotice = notices ? reinterpret_cast<NvPostNoticeProc>(post) : nullptr;
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) path[0] = '\0';
+    std::memcpy(g_libraryPath, path, sizeof path);
+    g_query = query;
+    g_headerStamp = HeaderStamp(module);
+    g_module = module;
+    InterlockedIncrement(&g_generation);
+    return NVAPI_OK;
+}
+
+// Makes sure the driver is loaded and counts the call as in use. Returns
+// NVAPI_OK (with *fresh telling a load that happened just now) or a failure
+// status, in which case the call is not counted.
+NvAPI_Status Acquire(bool* fresh) {
+    *fresh = false;
+    for (int sleeps = 0; g_unloading; ++sleeps) {
+        if (sleeps == UNLOAD_WAIT_SLEEPS) return NVAPI_ERROR;
+        Sleep(UNLOAD_WAIT_MS);
+    }
+    InterlockedIncrement(&g_inUse);
+    HMODULE module = g_module;
+    if (!module) {
+        EnterCriticalSection(Lock());
+        module = g_module;
+        if (!module) {
+            NvAPI_Status status = LoadDriver();
+            LeaveCriticalSection(Lock());
+            *fresh = status == NVAPI_OK;
+            return status;
+        }
+        LeaveCriticalSection(Lock());
+    }
+    if (HeaderStamp(module) == g_headerStamp) return NVAPI_OK;
+    // The library under our handle is no longer the one we initialised.
+    NvAPI_Status status = LoadDriver();
+    *fresh = status == NVAPI_OK;
+    return status;
+}
+
+void* KeptEntry(Operation op, LONG generation) {
+    LONGLONG word = InterlockedCompareExchange64(&g_kept[op], 0, 0);
+    if (static_cast<LONG>(word >> 32) != generation) return nullptr;
+    return reinterpret_cast<void*>(static_cast<ULONG_PTR>(word & 0xFFFFFFFF));
+}
+
+void Keep(Operation op, void* entry, LONG generation) {
+    LONGLONG word = (static_cast<LONGLONG>(generation) << 32) |
+                    static_cast<LONGLONG>(reinterpret_cast<ULONG_PTR>(entry));
+    InterlockedExchange64(&g_kept[op], word);
+}
+
+template <typename... Args>
+NvAPI_Status Call(Operation op, Args... args) {
+    typedef NvAPI_Status(NVAPI_CALL * Entry)(Args...);
+    bool fresh;
+    NvAPI_Status status = Acquire(&fresh);
+    if (status != NVAPI_OK) return status;
+    LONG generation = g_generation;
+    void* entry = fresh ? nullptr : KeptEntry(op, generation);
+    if (!entry) {
+        entry = g_query(OPERATION_IDS[op]);
+        if (!entry) {
+            Uncount();
+            return NVAPI_NO_IMPLEMENTATION;
+        }
+        Keep(op, entry, generation);
+    }
+    NvU32 scratch[2] = {0, 0};
+    NvPreNoticeProc pre = g_preNotice;
+    NvPostNoticeProc post = g_postNotice;
+    if (pre) pre(OPERATION_IDS[op], scratch);
+    status = reinterpret_cast<Entry>(entry)(args...);
+    if (post) post(OPERATION_IDS[op], scratch, status);
+    Uncount();
+    return status;
+}
+
+}  // namespace
+
+NvAPI_Status NvAPI_Initialize() {
+    bool fresh;
+    NvAPI_Status status = Acquire(&fresh);
+    if (status == NVAPI_OK) Uncount();
+    return status;
+}
+
+NvAPI_Status NvAPI_GetInterfaceVersionString(NvAPI_ShortString szDesc) {
+    return Call(OP_GetInterfaceVersionString, static_cast<char*>(szDesc));
+}
+
+NvAPI_Status NvAPI_EnumNvidiaDisplayHandle(NvU32 thisEnum, NvDisplayHandle* pNvDispHandle) {
+    return Call(OP_EnumNvidiaDisplayHandle, thisEnum, pNvDispHandle);
+}
+
+NvAPI_Status NvAPI_GetPhysicalGPUsFromDisplay(NvDisplayHandle hNvDisp,
+                                              NvPhysicalGpuHandle nvGPUHandle[NVAPI_MAX_PHYSICAL_GPUS],
+                                              NvU32* pGpuCount) {
+    return Call(OP_GetPhysicalGPUsFromDisplay, hNvDisp, static_cast<NvPhysicalGpuHandle*>(nvGPUHandle),
+                pGpuCount);
+}
+
+NvAPI_Status NvAPI_GetDisplayDriverVersion(NvDisplayHandle hNvDisplay, NV_DISPLAY_DRIVER_VERSION* pVersion) {
+    return Call(OP_GetDisplayDriverVersion, hNvDisplay, pVersion);
+}
+
+NvAPI_Status NvAPI_GPU_GetFullName(NvPhysicalGpuHandle hPhysicalGpu, NvAPI_ShortString szName) {
+    return Call(OP_GPU_GetFullName, hPhysicalGpu, static_cast<char*>(szName));
+}
+
+NvAPI_Status NvAPI_GPU_QueryIlluminationSupport(NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM* pInfo) {
+    return Call(OP_GPU_QueryIlluminationSupport, pInfo);
+}
+
+NvAPI_Status NvAPI_GPU_SetIllumination(NV_GPU_SET_ILLUMINATION_PARM* pInfo) {
+    return Call(OP_GPU_SetIllumination, pInfo);
+}
+
+NvAPI_Status NvAPI_GPU_GetCurrentPstate(NvPhysicalGpuHandle hPhysicalGpu, NV_GPU_PERF_PSTATE_ID* pCurrentPstate) {
+    return Call(OP_GPU_GetCurrentPstate, hPhysicalGpu, pCurrentPstate);
+}
+
+NvAPI_Status NvAPI_GPU_GetThermalSettings(NvPhysicalGpuHandle hPhysicalGpu, NvU32 sensorIndex,
+                                          NV_GPU_THERMAL_SETTINGS* pThermalSettings) {
+    return Call(OP_GPU_GetThermalSettings, hPhysicalGpu, sensorIndex, pThermalSettings);
+}
+
+NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle hPhysicalGpu,
+                                              NV_GPU_CLOCK_FREQUENCIES* pClkFreqs) {
+    return Call(OP_GPU_GetAllClockFrequencies, hPhysicalGpu, pClkFreqs);
+}
+
+const char* NvApiLibraryPath() { return g_libraryPath; }
+
+void NvApiReloadForTest(const char* directory) {
+    EnterCriticalSection(Lock());
+    g_unloading = 1;
+    HMODULE module = g_module;
+    g_module = nullptr;
+    g_query = nullptr;
+    g_preNotice = nullptr;
+    g_postNotice = nullptr;
+    g_libraryPath[0] = '\0';
+    if (module) FreeLibrary(module);
+    g_testDirectory[0] = '\0';
+    if (directory && std::strlen(directory) < sizeof g_testDirectory) std::strcpy(g_testDirectory, directory);
+    g_unloading = 0;
+    LeaveCriticalSection(Lock());
+}

@@ -1,0 +1,141 @@
+// The wait and pause machinery on its own: a thread bound to a context, no
+// driver. The device threads are tested through the simulated driver.
+#include <gtest/gtest.h>
+
+#include "engine/pattern.h"
+#include "engine/waitgate.h"
+#include "testsupport.h"
+
+namespace {
+
+double ElapsedMs(int64_t since) { return TicksToMilliseconds(MonotonicNow() - since); }
+
+// A worker thread bound to its own context, running one job.
+class BoundWorker {
+public:
+    explicit BoundWorker(void (*job)(BoundWorker*)) : job_(job) {
+        EXPECT_TRUE(PrepareWaitGate());
+        EXPECT_TRUE(OpenWaitContext(&context, &run));
+        thread_ = CreateThread(nullptr, 0, Main, this, 0, nullptr);
+        EXPECT_NE(nullptr, thread_);
+    }
+    ~BoundWorker() {
+        Stop();
+        Join(5000);
+        if (thread_) CloseHandle(thread_);
+        CloseWaitContext(&context);
+    }
+    void Stop() {
+        run = 0;
+        WakeForStop(&context);
+    }
+    bool Join(DWORD ms) { return WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0; }
+
+    WaitContext context {};
+    volatile int32_t run = 1;
+    volatile LONG started = 0;
+    volatile LONG done = 0;
+    volatile LONG result = -1;
+    volatile LONG writes = 0;
+
+private:
+    static DWORD WINAPI Main(LPVOID p) {
+        auto* self = static_cast<BoundWorker*>(p);
+        BindWaitContext(&self->context);
+        InterlockedExchange(&self->started, 1);
+        self->job_(self);
+        InterlockedExchange(&self->done, 1);
+        return 0;
+    }
+    void (*job_)(BoundWorker*);
+    HANDLE thread_ = nullptr;
+};
+
+// A device thread's cycle in small: count a write, then wait.
+void WriteAndWaitLoop(BoundWorker* w, uint32_t total, uint32_t slice) {
+    while (w->run) {
+        if (BeginLedWrite(&w->context)) {
+            InterlockedIncrement(&w->writes);
+            EndLedWrite(&w->context);
+        }
+        SleepWhileRunning(total, slice, &w->run);
+    }
+}
+
+}  // namespace
+
+TEST(SleepWhileRunning, ArithmeticWithoutWakeEvents) {
+    volatile int32_t run = 0;
+    int64_t t0 = MonotonicNow();
+    SleepWhileRunning(1000, 100, &run);
+    EXPECT_LT(ElapsedMs(t0), 50.0) << "a stopped flag ends a long wait at once";
+
+    t0 = MonotonicNow();
+    SleepWhileRunning(80, 100, &run);
+    EXPECT_GE(ElapsedMs(t0), 79.0) << "one slice or less is slept whatever the flag";
+
+    run = 1;
+    t0 = MonotonicNow();
+    SleepWhileRunning(350, 100, &run);
+    double held = ElapsedMs(t0);
+    EXPECT_GE(held, 299.0);
+    EXPECT_LT(held, 345.0) << "the remainder of the division is not slept";
+}
+
+TEST(WaitGate, AStopWakesALongWaitAtOnce) {
+    BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 100, &w->run); });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
+    Sleep(50);
+    int64_t t0 = MonotonicNow();
+    worker.Stop();
+    ASSERT_TRUE(worker.Join(5000));
+    EXPECT_LT(ElapsedMs(t0), 60.0);
+}
+
+TEST(WaitGate, ALongWaitWakesOnceNotOncePerSlice) {
+    uint32_t before = DeviceThreadWakeups();
+    BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(1000, 10, &w->run); });
+    ASSERT_TRUE(worker.Join(5000));
+    EXPECT_LE(DeviceThreadWakeups() - before, 3u) << "100 slices, woken for each";
+}
+
+TEST(WaitGate, APausedThreadWritesNothingAndResumes) {
+    BoundWorker worker([](BoundWorker* w) { WriteAndWaitLoop(w, 20, 10); });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.writes > 2; }, 5000));
+
+    ClosePauseGate();
+    WaitContext* contexts[1] = {&worker.context};
+    EXPECT_TRUE(WaitWritersIdle(contexts, 1, 3000));
+    LONG paused = worker.writes;
+    Sleep(300);
+    EXPECT_EQ(paused, worker.writes) << "no write while paused";
+
+    OpenPauseGate();
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return worker.writes > paused + 2; }, 5000));
+}
+
+TEST(WaitGate, AStopEndsAPausedThreadPromptly) {
+    BoundWorker worker([](BoundWorker* w) { WriteAndWaitLoop(w, 5000, 100); });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.writes > 0; }, 5000));
+    ClosePauseGate();
+    Sleep(50);
+    int64_t t0 = MonotonicNow();
+    worker.Stop();
+    bool ended = worker.Join(5000);
+    OpenPauseGate();
+    ASSERT_TRUE(ended);
+    EXPECT_LT(ElapsedMs(t0), 60.0);
+    EXPECT_EQ(1, worker.writes);
+}
+
+TEST(WaitGate, ShortWaitsKeepTheirLengthAfterAStop) {
+    BoundWorker worker([](BoundWorker* w) {
+        InterlockedExchange(&w->started, 2);
+        SleepWhileRunning(300, 500, &w->run);
+    });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started == 2; }, 5000));
+    int64_t t0 = MonotonicNow();
+    worker.Stop();
+    ASSERT_TRUE(worker.Join(5000));
+    EXPECT_GE(ElapsedMs(t0), 200.0);
+}

@@ -1,0 +1,116 @@
+// The simulated driver itself: what other tests rely on it for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "gpu/cnvgf.h"
+#include "gpu/nvapi.h"
+#include "simnvapi.h"
+#include "testsupport.h"
+
+using testsupport::SimMachine;
+using testsupport::SimNvapi;
+
+TEST(SimDriver, BuiltInMachineWhenTheFileIsMissing) {
+    SimNvapi sim;
+    testsupport::SetEnv("GLIMSIM_NVAPI_CONFIG", "C:\\no\\such\\nvapi.cfg");
+    CNVGF a;
+    EXPECT_EQ(NVGF_READY, a.Initialize(0, 0, 0));
+    EXPECT_STREQ("NVIDIA GeForce GTX 1080", a.DeviceName());
+    EXPECT_EQ(1u, a.GpuCount());
+    EXPECT_TRUE(a.UnloadDLL());
+    EXPECT_EQ(NVGF_UNSUPPORTED, a.Initialize(0, 0, 1)) << "no SLI bridge";
+}
+
+TEST(SimDriver, ReadingsRiseAndFall) {
+    SimNvapi sim;
+    SimMachine m;
+    m.Gpu(0, 0).sensors = "1:40..80/600";
+    ASSERT_TRUE(sim.Write(m));
+    CNVGF a;
+    ASSERT_EQ(NVGF_READY, a.Initialize(0, 0, 0));
+    int low = 1000, high = -1000;
+    bool bothSeen = testsupport::WaitUntil(
+        [&] {
+            int t = 0;
+            if (!a.GetTemperature(&t)) return false;
+            EXPECT_GE(t, 40);
+            EXPECT_LE(t, 80);
+            low = std::min(low, t);
+            high = std::max(high, t);
+            return low <= 50 && high >= 70;
+        },
+        10000, 15);
+    EXPECT_TRUE(bothSeen) << low << ".." << high;
+}
+
+TEST(SimDriver, SetLogIsWholeWithManyThreads) {
+    SimNvapi sim;
+    const int threads = 5, each = 20;  // values 0..99, all valid
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([t] {
+            for (int i = 0; i < each; ++i) SetLuminanceOnce(static_cast<uint32_t>(t * each + i), 0, 0, 0);
+        });
+    for (std::thread& w : workers) w.join();
+    auto sets = sim.Sets();
+    ASSERT_EQ(static_cast<size_t>(threads * each), sets.size());
+    std::map<DWORD, std::vector<long>> byThread;
+    std::map<DWORD, uint64_t> lastMs;
+    for (const auto& s : sets) {
+        EXPECT_EQ(GetCurrentProcessId(), s.pid);
+        EXPECT_EQ(0, s.status);
+        EXPECT_GE(s.ms, lastMs[s.tid]) << "one clock, in order per thread";
+        lastMs[s.tid] = s.ms;
+        byThread[s.tid].push_back(s.value);
+    }
+    ASSERT_EQ(static_cast<size_t>(threads), byThread.size());
+    for (const auto& t : byThread) {
+        ASSERT_EQ(static_cast<size_t>(each), t.second.size());
+        for (int i = 1; i < each; ++i) EXPECT_EQ(t.second[0] + i, t.second[i]);
+    }
+    uint64_t now = GetTickCount64();
+    EXPECT_LE(sets.back().ms, now);
+    EXPECT_GT(sets.front().ms + 60000, now) << "the test process's own clock";
+}
+
+TEST(SimDriver, UnusableLinesAreSkipped) {
+    SimNvapi sim;
+    ASSERT_TRUE(sim.WriteText("displays = lots\n"
+                              "nonsense\n"
+                              "[gpu 0 0]\n"
+                              "name = Configured Board\n"
+                              "attributes = 0 1\n"
+                              "sensors = 1:warm\n"
+                              "pstate = 3\n"
+                              "[gpu x]\n"
+                              "name = ignored\n"));
+    CNVGF a;
+    ASSERT_EQ(NVGF_READY, a.Initialize(0, 0, 1));
+    EXPECT_STREQ("Configured Board", a.DeviceName());
+    unsigned p = 0;
+    int t = 0;
+    EXPECT_TRUE(a.GetPstate(&p));
+    EXPECT_EQ(3u, p);
+    EXPECT_TRUE(a.GetTemperature(&t));
+    EXPECT_EQ(50, t) << "the default sensor stays";
+    EXPECT_GE(sim.CountTrace("config "), 1u);
+}
+
+TEST(SimDriver, SetsWithAForeignHandleAreRecorded) {
+    SimNvapi sim;
+    ASSERT_EQ(NVAPI_OK, NvAPI_Initialize());
+    NV_GPU_SET_ILLUMINATION_PARM parm = {};
+    parm.version = NV_GPU_SET_ILLUMINATION_PARM_VER;
+    parm.Value = 30;
+    EXPECT_EQ(-101, NvAPI_GPU_SetIllumination(&parm));
+    auto sets = sim.Sets();
+    ASSERT_EQ(1u, sets.size());
+    EXPECT_EQ(-1, sets[0].display);
+    EXPECT_EQ(-1, sets[0].gpu);
+    EXPECT_EQ(30, sets[0].value);
+    EXPECT_EQ(-101, sets[0].status);
+}

@@ -1,0 +1,98 @@
+// The resources linked into GLIMDK32.EXE, read as the system reads them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "testsupport.h"
+
+namespace {
+
+class ResourcesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path = testsupport::BinPath("GLIMDK32.EXE");
+        module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(nullptr, module);
+    }
+    void TearDown() override {
+        if (module) FreeLibrary(module);
+    }
+    std::string path;
+    HMODULE module = nullptr;
+};
+
+}  // namespace
+
+TEST_F(ResourcesTest, VersionBlock) {
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+
+    void* value = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length));
+    ASSERT_EQ(4u, length) << "exactly one language and code page pair";
+    const WORD* pair = static_cast<const WORD*>(value);
+    EXPECT_EQ(0x0411, pair[0]);
+    EXPECT_EQ(0x04B0, pair[1]);
+
+    struct Key {
+        const char* name;
+        const char* value;  // null: any non-empty text
+    } keys[] = {
+        {"FileDescription", "Glimmerdeck"}, {"FileVersion", "1.03"},        {"InternalName", "GLIMDECK"},
+        {"OriginalFilename", "GLIMDECK.EXE"}, {"ProductName", "Glimmerdeck"}, {"ProductVersion", "1.03"},
+        {"SpecialBuild", "NVAPI Version"},  {"LegalCopyright", nullptr},    {"CompanyName", nullptr},
+        {"LegalTrademarks", nullptr},
+    };
+    for (const Key& key : keys) {
+        std::string query = std::string("\\StringFileInfo\\041104b0\\") + key.name;
+        ASSERT_TRUE(VerQueryValueA(block.data(), query.c_str(), &value, &length)) << key.name;
+        const char* text = static_cast<const char*>(value);
+        if (key.value) EXPECT_STREQ(key.value, text) << key.name;
+        else EXPECT_GT(std::string(text).size(), 0u) << key.name;
+    }
+
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &value, &length));
+    const VS_FIXEDFILEINFO* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);  // 1.0
+    EXPECT_EQ(MAKELONG(0, 3), fixed->dwFileVersionLS);  // .3.0
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+}
+
+TEST_F(ResourcesTest, IconsInBothSizes) {
+    for (int id : {IDI_PROGRAM, IDI_TRAY_RUNNING, IDI_TRAY_STOPPED}) {
+        HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
+        ASSERT_NE(nullptr, group) << id;
+        const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(module, group)));
+        ASSERT_NE(nullptr, dir);
+        WORD count = *reinterpret_cast<const WORD*>(dir + 4);
+        std::vector<int> sizes;
+        for (WORD i = 0; i < count; ++i) sizes.push_back(dir[6 + 14 * i]);  // width byte of each entry
+        EXPECT_NE(sizes.end(), std::find(sizes.begin(), sizes.end(), 16)) << id;
+        EXPECT_NE(sizes.end(), std::find(sizes.begin(), sizes.end(), 32)) << id;
+        for (int size : {16, 32}) {
+            HICON icon = static_cast<HICON>(
+                LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+            EXPECT_NE(nullptr, icon) << id << " at " << size;
+            if (icon) DestroyIcon(icon);
+        }
+    }
+}
+
+TEST_F(ResourcesTest, ManifestAsksForCommonControlsSix) {
+    HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(nullptr, manifest);
+    const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
+    ASSERT_NE(nullptr, text);
+    std::string xml(text, SizeofResource(module, manifest));
+    size_t dependency = xml.find("Microsoft.Windows.Common-Controls");
+    ASSERT_NE(std::string::npos, dependency);
+    EXPECT_NE(std::string::npos, xml.find("version=\"6.0.0.0\"", dependency));
+}

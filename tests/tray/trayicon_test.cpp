@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/trayicon.h"
+
+namespace {
+
+struct Sent {
+    DWORD message;
+    NOTIFYICONDATAA data;
+};
+std::vector<Sent> sent;
+
+BOOL Record(DWORD message, NOTIFYICONDATAA* data) {
+    Sent s;
+    s.message = message;
+    std::memcpy(&s.data, data, sizeof s.data);
+    sent.push_back(s);
+    return TRUE;
+}
+
+// Every case starts and ends with the global tray object destroyed and the
+// shell replaced by a recorder.
+class TrayIconTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous = SetTrayNotifyProc(Record);
+        TrayIcon.Destroy();
+        sent.clear();
+    }
+    void TearDown() override {
+        TrayIcon.Destroy();
+        SetTrayNotifyProc(previous);
+    }
+    void CreateTray() {
+        window = reinterpret_cast<HWND>(0x1234);
+        ASSERT_EQ(1, TrayIcon.Create(GetModuleHandleA(nullptr), window));
+    }
+    TrayNotifyProc previous = nullptr;
+    HWND window = nullptr;
+};
+
+// Milliseconds since midnight modulo 16 hours: what an id keeps of the time.
+uint32_t IdTimeMs(uint32_t id) {
+    uint32_t h = id >> 28, m = (id >> 20) & 0xFF, s = (id >> 12) & 0xFF, ms = id & 0xFFF;
+    return ((h * 60 + m) * 60 + s) * 1000 + ms;
+}
+
+}  // namespace
+
+TEST_F(TrayIconTest, NothingReachesTheShellBeforeCreate) {
+    UpdateTrayTip(1);
+    UpdateTrayTip(0);
+    ShowControlBalloon(nullptr, 1);
+    TrayIcon.SetIcon(0, 101);
+    TrayIcon.Destroy();
+    EXPECT_TRUE(sent.empty());
+    EXPECT_FALSE(TrayIcon.IsCreated());
+    EXPECT_EQ(0u, TrayIcon.count);
+    EXPECT_EQ('\0', TrayIcon.data.szTip[0]);
+    EXPECT_EQ(0u, TrayIcon.data.uFlags & NIF_INFO) << "the balloon flag is not left behind";
+}
+
+TEST_F(TrayIconTest, CreatePreparesTheRecordOnce) {
+    EXPECT_EQ(504u, TRAYICON_RECORD_SIZE);
+    EXPECT_EQ(static_cast<DWORD>(NOTIFYICONDATAA_V3_SIZE), TRAYICON_RECORD_SIZE);
+    CreateTray();
+    EXPECT_TRUE(sent.empty()) << "the icon is added by the main window, not here";
+    EXPECT_EQ(504u, TrayIcon.data.cbSize);
+    EXPECT_EQ(window, TrayIcon.data.hWnd);
+    EXPECT_EQ(static_cast<UINT>(NIF_ICON), TrayIcon.data.uFlags);
+    EXPECT_EQ(2u, TrayIcon.count);
+    EXPECT_EQ(0, TrayIcon.Create(GetModuleHandleA(nullptr), window)) << "already created";
+
+    TrayIcon.SetIcon(1, 102);
+    EXPECT_EQ(1, TrayIcon.slots[1].Owned);
+    TrayIcon.SetIcon(2, 102);  // beyond the slots: ignored
+    EXPECT_TRUE(sent.empty());
+}
+
+TEST_F(TrayIconTest, MakeIdPacksTheTimeOfDay) {
+    SYSTEMTIME before;
+    GetSystemTime(&before);
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    uint32_t id = TRAYICON::MakeId();
+    QueryPerformanceCounter(&end);
+    EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 90) << "waits 100 ms first";
+    SYSTEMTIME after;
+    GetSystemTime(&after);
+    uint32_t afterMs = (((after.wHour % 16) * 60u + after.wMinute) * 60u + after.wSecond) * 1000u + after.wMilliseconds;
+    EXPECT_LT(id & 0xFFF, 1000u);
+    EXPECT_LT((id >> 12) & 0xFF, 60u);
+    EXPECT_LT((id >> 20) & 0xFF, 60u);
+    if (after.wHour == before.wHour) {
+        EXPECT_LE(IdTimeMs(id), afterMs);
+        EXPECT_GE(IdTimeMs(id) + 1000, afterMs);
+    }
+}
+
+TEST_F(TrayIconTest, TooltipAndIconFollowTheRunningState) {
+    CreateTray();
+    UpdateTrayTip(1);
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(static_cast<DWORD>(NIM_MODIFY), sent[0].message);
+    EXPECT_STREQ("Glimmerdeck - 実行中", sent[0].data.szTip);
+    EXPECT_EQ(static_cast<UINT>(NIF_ICON | NIF_TIP), sent[0].data.uFlags);
+    EXPECT_EQ(504u, sent[0].data.cbSize);
+    EXPECT_EQ(TrayIcon.slots[0].Icon, sent[0].data.hIcon);
+    EXPECT_EQ(0u, TrayIcon.current);
+
+    UpdateTrayTip(0);
+    ASSERT_EQ(2u, sent.size());
+    EXPECT_STREQ("Glimmerdeck - 停止中", sent[1].data.szTip);
+    EXPECT_EQ(std::strlen("Glimmerdeck - ") + 6, std::strlen(sent[1].data.szTip)) << "code page 932 text";
+    EXPECT_EQ(1u, TrayIcon.current);
+}
+
+TEST_F(TrayIconTest, BalloonRidesOnOneModification) {
+    CreateTray();
+    UpdateTrayTip(0);
+    ShowControlBalloon(nullptr, 1);
+    ASSERT_EQ(2u, sent.size());
+    const NOTIFYICONDATAA& b = sent[1].data;
+    EXPECT_EQ(static_cast<DWORD>(NIM_MODIFY), sent[1].message);
+    EXPECT_TRUE(b.uFlags & NIF_INFO);
+    EXPECT_STREQ("外部制御", b.szInfoTitle);
+    EXPECT_STREQ("制御を開始しました。", b.szInfo);
+    EXPECT_EQ(20u, std::strlen(b.szInfo));
+    EXPECT_EQ(3000u, b.uTimeout);
+    EXPECT_EQ(static_cast<DWORD>(NIIF_INFO), b.dwInfoFlags);
+    EXPECT_EQ(TrayIcon.slots[1].Icon, b.hIcon) << "the icon of the current state";
+    EXPECT_EQ(0u, TrayIcon.data.uFlags & NIF_INFO);
+
+    ShowControlBalloon(nullptr, 0);
+    ASSERT_EQ(3u, sent.size());
+    EXPECT_STREQ("制御を停止しました。", sent[2].data.szInfo);
+
+    UpdateTrayTip(1);
+    EXPECT_EQ(0u, sent.back().data.uFlags & NIF_INFO) << "later modifications show no balloon";
+}
+
+TEST_F(TrayIconTest, DestroyRemovesTheIconOnce) {
+    CreateTray();
+    UpdateTrayTip(1);
+    sent.clear();
+    TrayIcon.Destroy();
+    ASSERT_EQ(1u, sent.size());
+    EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), sent[0].message);
+    EXPECT_EQ(nullptr, sent[0].data.hIcon);
+    EXPECT_FALSE(TrayIcon.IsCreated());
+    EXPECT_EQ(0u, TrayIcon.count);
+    EXPECT_EQ(0u, TrayIcon.data.cbSize);
+    TrayIcon.Destroy();
+    UpdateTrayTip(1);
+    EXPECT_EQ(1u, sent.size());
+}
