@@ -7,6 +7,7 @@
 #include "base/initorder.h"
 #include "engine/pattern.h"
 #include "engine/setting.h"
+#include "engine/waitgate.h"
 #include "res/resource.h"
 #include "ui/settingdialog.h"
 
@@ -20,6 +21,24 @@ WNDPROC PreviousPreviewProc;
 PreviewColorObserver ColorObserver;
 
 // ---- The preview thread ---------------------------------------------------
+
+// The preview waits as a device thread does (whole slices of `slice` when
+// `total` is longer than one, the remainder not slept), measured on the
+// monotonic clock, and a stop request (the slot's Event, set once Run is
+// cleared) ends any wait at once. It never waits at the engine's pause gate:
+// the strip keeps moving while control is paused.
+void PreviewSleep(uint32_t total, uint32_t slice) {
+    if (slice == 0) slice = 1;
+    uint32_t span = total <= slice ? total : total / slice * slice;
+    int64_t due = MonotonicNow() + MillisecondsToTicks(span);
+    for (;;) {
+        if (PreviewSlot.Run == 0) return;
+        int64_t left = due - MonotonicNow();
+        if (left <= 0) return;
+        DWORD ms = static_cast<DWORD>((left * 1000 + TicksPerSecond() - 1) / TicksPerSecond());
+        if (WaitForSingleObject(PreviewSlot.Event, ms) == WAIT_FAILED) Sleep(ms);
+    }
+}
 
 void ShowColor(HWND window, COLORREF color) {
     PreviewColor = color;
@@ -38,7 +57,7 @@ bool PlayPreviewPass(HWND window) {
         const PATTERNSTEP& step = PreviewSlot.Pattern[n];
         if (step.Luminance == 0 && step.Duration == 0) break;
         ShowColor(window, PreviewLitColor(step.Luminance));
-        SleepWhileRunning(step.Duration, SETTING.Resolution, &PreviewSlot.Run);
+        PreviewSleep(step.Duration, SETTING.Resolution);
         if (step.Duration != 0) waited = true;
     }
     return waited;
@@ -63,7 +82,7 @@ DWORD WINAPI PreviewThread(LPVOID argument) {
         // A pattern that holds for no time (an empty or unreadable file, or
         // only 0 ms steps) would otherwise spin a core repainting.
         if (!waited && PreviewSlot.Run) {
-            SleepWhileRunning(SETTING.Resolution, SETTING.Resolution, &PreviewSlot.Run);
+            PreviewSleep(SETTING.Resolution, SETTING.Resolution);
         }
     }
     InvalidateRect(window, nullptr, FALSE);
@@ -146,12 +165,18 @@ int StartPreview(int device) {
     std::memset(PreviewSlot.Pattern, 0, sizeof PreviewSlot.Pattern);
     ReadPatternFile(path, PreviewSlot.Pattern);
 
+    // The slot's handshake event is of no use to the preview: it carries the
+    // stop request instead.
+    PreviewSlot.Event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (PreviewSlot.Event == nullptr) return 0;
     PreviewSlot.Run = 1;
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, PreviewThread,
                                  reinterpret_cast<LPVOID>(static_cast<INT_PTR>(device)), 0, &id);
     if (thread == nullptr) {
         PreviewSlot.Run = 0;
+        CloseHandle(PreviewSlot.Event);
+        PreviewSlot.Event = nullptr;
         return 0;
     }
     PreviewSlot.Thread = thread;
@@ -163,10 +188,12 @@ int StartPreview(int device) {
 void StopPreview() {
     if (PreviewSlot.Thread == nullptr) return;
     PreviewSlot.Run = 0;
+    SetEvent(PreviewSlot.Event);
     if (WaitForSingleObject(PreviewSlot.Thread, 5000) != WAIT_OBJECT_0) {
         TerminateThread(PreviewSlot.Thread, 0);
     }
     CloseHandle(PreviewSlot.Thread);
+    CloseHandle(PreviewSlot.Event);
     std::memset(&PreviewSlot, 0, sizeof PreviewSlot);
 }
 

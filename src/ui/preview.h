@@ -39,7 +39,8 @@ COLORREF PreviewLitColor(int32_t luminance);
 // The text colour of the next paint.
 extern volatile COLORREF PreviewColor;
 
-// The preview thread's slot (Thread, ThreadId, Run and Pattern are used).
+// The preview thread's slot: Thread, ThreadId, Run and Pattern as for a
+// device; Event carries the stop request.
 extern DEVICESLOT PreviewSlot;
 
 // Starts the preview thread for `device` of the dialog's working copy, after

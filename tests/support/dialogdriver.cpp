@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <map>
 
+#include "msgbox.h"
+
 namespace testsupport {
 
 namespace {
@@ -140,12 +142,16 @@ int DialogDriver::ListCount(int id) const {
 }
 
 std::string DialogDriver::ListText(int id, int index) const {
-    LRESULT length = SendMessageA(Item(id), CB_GETLBTEXTLEN, index, 0);
+    // Asked in UTF-16: Wine does not carry the ANSI form of this request
+    // across processes whole.
+    LRESULT length = SendMessageW(Item(id), CB_GETLBTEXTLEN, index, 0);
     if (length == CB_ERR || length < 0) return std::string();
-    std::string text(static_cast<size_t>(length) + 1, '\0');
-    LRESULT n = SendMessageA(Item(id), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&text[0]));
-    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
-    return text;
+    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+    LRESULT n = SendMessageW(Item(id), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&wide[0]));
+    if (n <= 0) return std::string();
+    char text[1024] = {};
+    int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), static_cast<int>(n), text, sizeof text, nullptr, nullptr);
+    return std::string(text, bytes > 0 ? static_cast<size_t>(bytes) : 0);
 }
 
 std::vector<std::string> DialogDriver::ListTexts(int id) const {
@@ -174,19 +180,22 @@ void DialogDriver::PressKey(UINT virtualKey) const {
 }
 
 std::string DialogDriver::TakeMessageBox(const char* title, unsigned timeoutMs) const {
-    HWND box = WaitForProcessWindow(pid_, "#32770", title, timeoutMs);
-    if (!box) return std::string();
-    // The box's text is its one static control that holds text.
-    std::string text;
-    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        char name[64] = {};
-        GetClassNameA(child, name, sizeof name);
-        std::string t = WindowText(child);
-        if (std::string(name) == "Static" && !t.empty()) text = t;
-    }
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    WaitUntil([&] { return !IsWindow(box); }, timeoutMs, 20);
-    return text;
+    // The settings dialog itself looks like a box too: pick by title.
+    MessageBoxInfo found;
+    bool seen = WaitUntil(
+        [&] {
+            for (const MessageBoxInfo& box : FindMessageBoxes(pid_)) {
+                if (box.title == title) {
+                    found = box;
+                    return true;
+                }
+            }
+            return false;
+        },
+        timeoutMs, 20);
+    if (!seen) return std::string();
+    CloseMessageBox(found, IDOK, timeoutMs);
+    return found.text;
 }
 
 bool DialogDriver::WaitClosed(unsigned timeoutMs) {

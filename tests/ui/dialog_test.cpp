@@ -205,7 +205,7 @@ TEST_F(DialogTest, NumberOutsideTheSpinRangeIsNotTaken) {
     dialog.SetText(IDC_RESOLUTION, "900");
     dialog.SetText(IDC_LUMINANCE, "150");
     dialog.SetText(IDC_GPU, "9");
-    dialog.SetText(IDC_BASE, "");
+    dialog.SetText(IDC_BASE, "-5");
     // In range: taken as typed.
     dialog.SetText(IDC_BOOST, "64");
     dialog.Click(IDOK);

@@ -213,27 +213,30 @@ TEST_F(PreviewThreadTest, PatternThatHoldsForNoTimeWaitsASliceBetweenPasses) {
 }
 
 TEST_F(PreviewThreadTest, StopEndsTheThreadAtOnceAndClearsTheSlot) {
-    // A one-minute step, and a long run of 1 ms steps: either is left at once.
+    // A one-minute step in slices of 500 ms, and a long run of 1 ms steps:
+    // either is left at once, not at the end of a slice. Several rounds, so
+    // that a stop seen only between slices could not pass by luck.
     std::string shortSteps;
     for (int i = 0; i < 9000; ++i) shortSteps += (i % 2 ? "0,1\n" : "100,1\n");
     const std::string patterns[] = {"100,60000\n", shortSteps};
+    SETTING.Resolution = 500;
     for (const std::string& steps : patterns) {
-        Events.clear();
-        SETTING.Resolution = 500;
         UsePattern(steps);
-        ASSERT_EQ(1, StartPreview(0));
-        ASSERT_TRUE(testsupport::WaitUntil([] { return EventCount() >= 1; }, 5000));
-        Sleep(200);
-        HANDLE thread = PreviewSlot.Thread;
-        DWORD start = GetTickCount();
-        StopPreview();
-        DWORD took = GetTickCount() - start;
-        EXPECT_LT(took, 1500u) << steps.size();
-        EXPECT_EQ(nullptr, PreviewSlot.Thread);
-        EXPECT_EQ(0u, PreviewSlot.ThreadId);
-        EXPECT_EQ(0, PreviewSlot.Pattern[0].Luminance);
-        EXPECT_EQ(0u, PreviewSlot.Pattern[0].Duration);
-        EXPECT_NE(thread, nullptr);
+        for (int round = 0; round < 4; ++round) {
+            Events.clear();
+            ASSERT_EQ(1, StartPreview(0));
+            ASSERT_TRUE(testsupport::WaitUntil([] { return EventCount() >= 1; }, 5000));
+            Sleep(100 + 70 * round);
+            DWORD start = GetTickCount();
+            StopPreview();
+            DWORD took = GetTickCount() - start;
+            EXPECT_LT(took, 200u) << steps.size() << " round " << round;
+            EXPECT_EQ(nullptr, PreviewSlot.Thread);
+            EXPECT_EQ(nullptr, PreviewSlot.Event);
+            EXPECT_EQ(0u, PreviewSlot.ThreadId);
+            EXPECT_EQ(0, PreviewSlot.Pattern[0].Luminance);
+            EXPECT_EQ(0u, PreviewSlot.Pattern[0].Duration);
+        }
     }
 }
 
