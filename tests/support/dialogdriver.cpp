@@ -60,7 +60,13 @@ bool ResidentProgram::Start(unsigned timeoutMs) {
     DWORD pid = process_.Pid();
     WaitUntil([&] { return (main_ = FindMainWindowOf(pid)) != nullptr || !process_.Running(); },
               timeoutMs, 20);
-    return main_ != nullptr;
+    if (!main_) return false;
+    // The window is found while its creation still runs, and it answers sent
+    // messages while that talks to the shell: let the creation end first.
+    DWORD_PTR ignored = 0;
+    if (!SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored)) return false;
+    Sleep(500);
+    return true;
 }
 
 bool ResidentProgram::Stop(unsigned timeoutMs) {
