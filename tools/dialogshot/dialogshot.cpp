@@ -51,8 +51,12 @@ int Run(const std::string& out) {
     if (!sim.Write(machine)) return 2;
 
     ResidentProgram program;
-    std::string pattern = program.Dir().File("breathe.GLP");
-    if (!WriteFile(pattern, BreathePattern()) || !program.WriteSettings(Settings(pattern))) return 2;
+    // Relative to the program's folder, its current directory, so that the
+    // field shows the name whole.
+    if (!WriteFile(program.Dir().File("breathe.GLP"), BreathePattern()) ||
+        !program.WriteSettings(Settings("breathe.GLP"))) {
+        return 2;
+    }
     if (!program.Start()) {
         std::fprintf(stderr, "dialogshot: the program did not start\n");
         return 1;
