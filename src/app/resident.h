@@ -1,9 +1,13 @@
-// Resident mode: the single running instance with its hidden main window,
-// tray icon and control threads.
+// Resident mode: one instance per machine, a hidden main window, the tray
+// icon and the control threads, until the user ends the program.
 #pragma once
 
 #include <windows.h>
 
-// Runs until the main window is destroyed; every failure ends quietly or
-// with its own message box. The caller then returns exit code 0.
+// The module the window class, icons and dialogs come from.
+extern HINSTANCE AppInstance;
+
+// Runs until the main window is destroyed; every failure ends quietly or with
+// its own message box ("既に起動しています。" when another resident instance
+// holds the mutex). The caller then returns exit code 0.
 void RunResident(HINSTANCE instance);

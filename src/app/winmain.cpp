@@ -12,6 +12,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         RunCommandLine(__argc, __argv);
         return 0;
     }
-    (void)instance;  // Resident start-up (RunResident) is wired in later.
+    RunResident(instance);
     return 0;
 }

@@ -1,0 +1,215 @@
+// Winsock must come before windows.h.
+#include <winsock2.h>
+
+#include "app/mainwindow.h"
+
+#include <cstring>
+
+#include "app/about.h"
+#include "app/glimmessages.h"
+#include "app/resident.h"
+#include "app/trayicon.h"
+#include "app/traymenu.h"
+#include "base/bringtofront.h"
+#include "base/debugprint.h"
+#include "base/initorder.h"
+#include "debuglink/glpcli.h"
+#include "debuglink/ws32lib.h"
+#include "engine/control.h"
+#include "engine/setting.h"
+#include "gpu/devicesearch.h"
+#include "res/resource.h"
+#include "ui/settingdialog.h"
+
+namespace {
+
+// A window message number registered by name before WinMain runs.
+class REGISTEREDMESSAGE {
+public:
+    explicit REGISTEREDMESSAGE(const char* name) : number_(RegisterWindowMessageA(name)) {}
+    virtual ~REGISTEREDMESSAGE() = default;
+    UINT Number() const { return number_; }
+
+private:
+    UINT number_;
+};
+
+REGISTEREDMESSAGE TaskbarCreated GLIM_INIT_ORDER(GLIM_INIT_TASKBARMSG)("TaskbarCreated");
+
+constexpr UINT ERROR_STYLE = MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND;
+constexpr const char* ERROR_TITLE = "エラー情報";
+constexpr WORD WINSOCK_VERSION_2_0 = 0x0002;
+
+// All four steps must succeed; a failure leaves the earlier steps done.
+bool BringUpDebugClient() {
+    return WS32LIB_GetLoadCount() == 0 && WS32LIB_LoadDLL() == 0 &&
+           WS32LIB.WSAStartup(WINSOCK_VERSION_2_0, &GlpWsaData) == 0 && GlpClient.Open() == 0;
+}
+
+void AddTrayIcon() {
+    if (!TrayIcon.IsCreated()) return;
+    TrayIcon.data.uFlags |= NIF_TIP;
+    std::strncpy(TrayIcon.data.szTip, "Glimmerdeck", sizeof TrayIcon.data.szTip - 1);
+    if (TrayIcon.count == 0) return;
+    TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
+    Shell_NotifyIconA(NIM_ADD, &TrayIcon.data);
+    TrayIcon.current = 0;
+}
+
+bool CreationSequence(HWND window) {
+    LoadSetting();
+    if (SETTING.Debug) StoreDebugMode(BringUpDebugClient() ? 1 : 0);
+
+    if (!TrayIcon.Create(AppInstance, window)) {
+        MessageBoxA(nullptr, "トレイアイコンの生成に失敗しました。", ERROR_TITLE, ERROR_STYLE);
+        return false;
+    }
+    if (TrayIcon.IsCreated()) {
+        TrayIcon.data.uFlags |= NIF_MESSAGE;
+        TrayIcon.data.uCallbackMessage = WM_TRAYNOTIFY;
+    }
+    if (TrayIcon.loaded < TrayIcon.count) TrayIcon.SetIcon(TrayIcon.loaded++, IDI_TRAY_RUNNING);
+    if (TrayIcon.loaded < TrayIcon.count) TrayIcon.SetIcon(TrayIcon.loaded++, IDI_TRAY_STOPPED);
+    AddTrayIcon();
+
+    if (!StartControl()) {
+        MessageBoxA(nullptr, "スレッドの生成に失敗しました。", ERROR_TITLE, ERROR_STYLE);
+        return false;
+    }
+    ControlActive = 1;
+    UpdateTrayTip(1);
+    return true;
+}
+
+void DestructionSequence() {
+    // Paused threads must run again to see the stop request.
+    ResumeControl();
+    StopControl();
+    TrayIcon.Destroy();
+    if (ReadDebugMode()) GlpClient.Shutdown();
+    PostQuitMessage(0);
+}
+
+void OnPlayTypeCommand(UINT id) {
+    int device = 0;
+    int playType = 0;
+    if (!DecodePlayTypeCommand(id, &device, &playType)) return;
+    // The threads read the method without a lock, so they are stopped while
+    // it changes.
+    StopControl();
+    SETTING.Device[device].PlayType = playType;
+    StartControl();
+}
+
+LRESULT OnCreate(HWND window) {
+    if (!CreationSequence(window)) PostMessageA(window, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+LRESULT OnDestroy() {
+    DestructionSequence();
+    return 0;
+}
+
+LRESULT OnClose(HWND window) {
+    DestroyWindow(window);
+    return 0;
+}
+
+LRESULT OnCommand(HWND window, UINT id) {
+    switch (id) {
+    case IDM_RESUME: ResumeControl(); break;
+    case IDM_SUSPEND: SuspendControl(); break;
+    case IDM_ALL_ON: SetAllLuminance(SETTING.Device, 100); break;
+    case IDM_ALL_OFF: SetAllLuminance(SETTING.Device, 0); break;
+    case IDM_SAVE: SaveSetting(); break;
+    case IDM_SETTING: ShowSettingDialog(window); break;
+    case IDM_VERSION: ShowVersion(window); break;
+    case IDM_EXIT: PostMessageA(window, WM_CLOSE, 0, 0); break;
+    default:
+        if (IsPlayTypeCommand(id)) OnPlayTypeCommand(id);
+        break;
+    }
+    return 0;
+}
+
+LRESULT OnTrayNotify(HWND window, LPARAM mouseMessage) {
+    switch (static_cast<UINT>(mouseMessage)) {
+    case WM_LBUTTONDBLCLK:
+        ShowSettingDialog(window);
+        break;
+    case WM_RBUTTONDOWN:
+        BringToFront(GetDesktopWindow());
+        ShowTrayMenu(window);
+        // Lets the menu close when the user clicks elsewhere.
+        PostMessageA(window, WM_NULL, 0, 0);
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+LRESULT OnExternalSet(WPARAM brightness, LPARAM selector) {
+    GpuSelector led = UnpackSelector(selector);
+    uint32_t luminance = static_cast<uint32_t>(brightness);
+    int result = SetLuminanceOnce(luminance, led.Attribute, led.Display, led.GPU) ? 1 : 0;
+    DebugPrint("WM_GLIMDECK DSP=%d GPU=%d ATR=%d LUM=%d : %d\n", static_cast<int>(led.Display),
+               static_cast<int>(led.GPU), static_cast<int>(led.Attribute),
+               static_cast<int>(luminance), result);
+    return result;
+}
+
+LRESULT OnControlResume(HWND window) {
+    ResumeControl();
+    if (SETTING.Balloon) ShowControlBalloon(window, 1);
+    return 1;
+}
+
+LRESULT OnControlSuspend(HWND window) {
+    SuspendControl();
+    if (SETTING.Balloon) ShowControlBalloon(window, 0);
+    return 1;
+}
+
+// The shell forgot every icon when its taskbar went away: show ours again.
+void OnTaskbarCreated() {
+    if (!TrayIcon.IsCreated() || TrayIcon.count == 0) return;
+    TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
+    Shell_NotifyIconA(NIM_ADD, &TrayIcon.data);
+    TrayIcon.current = 0;
+}
+
+}  // namespace
+
+UINT TaskbarCreatedMessage() { return TaskbarCreated.Number(); }
+
+GpuSelector UnpackSelector(LPARAM selector) {
+    uint32_t bits = static_cast<uint32_t>(selector);
+    return GpuSelector {SelectorDisplay(bits), SelectorGpu(bits), SelectorAttribute(bits)};
+}
+
+void ShowSettingDialog(HWND owner) {
+    if (SettingDialog) {
+        BringToFront(SettingDialog);
+        return;
+    }
+    DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SETTING), owner, SettingDialogProc, 0);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    switch (message) {
+    case WM_CREATE: result = OnCreate(window); break;
+    case WM_DESTROY: result = OnDestroy(); break;
+    case WM_CLOSE: result = OnClose(window); break;
+    case WM_COMMAND: result = OnCommand(window, LOWORD(wParam)); break;
+    case WM_TRAYNOTIFY: result = OnTrayNotify(window, lParam); break;
+    case WM_GLIMDECK: result = OnExternalSet(wParam, lParam); break;
+    case WM_CONTROL_RESUME: result = OnControlResume(window); break;
+    case WM_CONTROL_SUSPEND: result = OnControlSuspend(window); break;
+    default: result = DefWindowProcA(window, message, wParam, lParam); break;
+    }
+    if (message != 0 && message == TaskbarCreatedMessage()) OnTaskbarCreated();
+    return result;
+}

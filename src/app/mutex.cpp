@@ -1,0 +1,37 @@
+#include "app/mutex.h"
+
+#include <cstring>
+
+#include "app/glimmessages.h"
+
+MUTEX::MUTEX(const char* name) : wanted_(name ? name : GLIM_MUTEX_NAME) {}
+
+MUTEX::~MUTEX() { Release(); }
+
+int MUTEX::Create() {
+    if (handle_) return 0;
+    HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, wanted_);
+    if (other) {
+        CloseHandle(other);
+        return 0;
+    }
+    HANDLE created = CreateMutexA(nullptr, FALSE, wanted_);
+    if (!created) return 0;
+    // Two instances started together can both miss the open above; the one
+    // whose create merely opened the other's mutex must step back, or both
+    // would drive the LEDs.
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(created);
+        return 0;
+    }
+    handle_ = created;
+    std::strncpy(name_, wanted_, sizeof name_ - 1);
+    return 1;
+}
+
+void MUTEX::Release() {
+    if (!handle_) return;
+    ReleaseMutex(handle_);
+    CloseHandle(handle_);
+    handle_ = nullptr;
+}

@@ -1,0 +1,396 @@
+#include "ui/settingdialog.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "engine/control.h"
+#include "engine/setting.h"
+#include "gpu/devicesearch.h"
+#include "res/resource.h"
+#include "ui/preview.h"
+
+DIALOGSETTING WorkingCopy;
+char DeviceLabel[MAX_DEVICE][128];
+int CurrentDevice;
+int CurrentPState;
+HWND SettingDialog;
+
+namespace {
+
+// The method list, in PlayType order.
+const char* const PLAY_TYPE_CAPTIONS[PLAY_TYPE_COUNT] = {
+    "固定輝度", "コア温度連動", "コア稼働率連動", "コアクロック連動",
+    "ファン回転率連動", "消費電力連動", "パターン制御",
+};
+const char* const ATTRIBUTE_CAPTIONS[] = {"ビデオカード", "SLIケーブル"};
+
+const char* const TEXT_INFO_TITLE = "確認情報";
+const char* const TEXT_ERROR_TITLE = "エラー情報";
+const char* const TEXT_THREAD_FAILED = "スレッドの生成に失敗しました。";
+const char* const TEXT_FOUND = "%d個のデバイスを発見しました。";
+const char* const TEXT_NOT_FOUND = "デバイスを発見できませんでした。";
+
+// ---- Controls -------------------------------------------------------------
+
+void SetSpin(int spinId, int low, int high, uint32_t value) {
+    HWND spin = GetDlgItem(SettingDialog, spinId);
+    SendMessageA(spin, UDM_SETRANGE32, static_cast<WPARAM>(low), static_cast<LPARAM>(high));
+    // The spin holds 16-bit positions.
+    SendMessageA(spin, UDM_SETPOS32, 0, static_cast<LPARAM>(value & 0xFFFF));
+}
+
+// The spin's position, re-read from its field: text that is not a number in
+// range leaves the position as it was.
+uint32_t GetSpin(int spinId) {
+    BOOL failed = FALSE;
+    LRESULT pos = SendMessageA(GetDlgItem(SettingDialog, spinId), UDM_GETPOS32, 0,
+                               reinterpret_cast<LPARAM>(&failed));
+    return static_cast<uint32_t>(pos);
+}
+
+void SetCheck(int id, int32_t value) {
+    CheckDlgButton(SettingDialog, id, value ? BST_CHECKED : BST_UNCHECKED);
+}
+
+int32_t GetCheck(int id) { return IsDlgButtonChecked(SettingDialog, id) == BST_CHECKED ? 1 : 0; }
+
+// An index with no entry leaves the list without a selection.
+void SelectListItem(int id, int32_t index) {
+    SendDlgItemMessageA(SettingDialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+int32_t GetListSelection(int id) {
+    return static_cast<int32_t>(SendDlgItemMessageA(SettingDialog, id, CB_GETCURSEL, 0, 0));
+}
+
+void AddListItem(int id, const char* text) {
+    SendDlgItemMessageA(SettingDialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void FillDeviceList() {
+    SendDlgItemMessageA(SettingDialog, IDC_DEVICE_LIST, CB_RESETCONTENT, 0, 0);
+    for (int d = 0; d < MAX_DEVICE; ++d) AddListItem(IDC_DEVICE_LIST, DeviceLabel[d]);
+}
+
+void FillLists() {
+    char text[8];
+    for (int n = 0; n < 16; ++n) {
+        std::snprintf(text, sizeof text, "P%d", n);
+        AddListItem(IDC_PSTATE_LIST, text);
+    }
+    FillDeviceList();
+    for (const char* caption : ATTRIBUTE_CAPTIONS) AddListItem(IDC_ATTRIBUTE_LIST, caption);
+    for (const char* caption : PLAY_TYPE_CAPTIONS) AddListItem(IDC_PLAYTYPE_LIST, caption);
+}
+
+void SelectCurrent() {
+    SelectListItem(IDC_PSTATE_LIST, CurrentPState);
+    SelectListItem(IDC_DEVICE_LIST, CurrentDevice);
+}
+
+void RelabelCurrentDevice() {
+    MakeDeviceLabel(DeviceLabel[CurrentDevice], WorkingCopy.Device[CurrentDevice], ReadDebugMode());
+}
+
+// ---- Working copy ---------------------------------------------------------
+
+// The fields the settings record and the working copy share, but Debug.
+template <class From, class To>
+void CopyCommonFields(const From& from, To& to) {
+    to.Timer = from.Timer;
+    to.Resolution = from.Resolution;
+    to.Balloon = from.Balloon;
+    to.Base = from.Base;
+    to.Boost = from.Boost;
+    std::memcpy(to.PState, from.PState, sizeof to.PState);
+    std::memcpy(to.Device, from.Device, sizeof to.Device);
+}
+
+void CopyFromSetting() {
+    WorkingCopy.Debug = ReadDebugMode();
+    CopyCommonFields(SETTING, WorkingCopy);
+}
+
+// Only while no control thread runs.
+void CopyToSetting() {
+    StoreDebugMode(WorkingCopy.Debug);
+    CopyCommonFields(WorkingCopy, SETTING);
+}
+
+// Puts the working copy in force: threads are resumed first, since a paused
+// thread cannot see its stop request.
+void ApplyWorkingCopy() {
+    ResumeControl();
+    StopControl();
+    CopyToSetting();
+    if (!StartControl()) {
+        MessageBoxA(nullptr, TEXT_THREAD_FAILED, TEXT_ERROR_TITLE,
+                    MB_ICONERROR | MB_TOPMOST | MB_SETFOREGROUND);
+    }
+}
+
+void CloseDialog(HWND dialog, INT_PTR result) {
+    StopPreview();
+    PreviewFont.Delete();
+    SettingDialog = nullptr;
+    EndDialog(dialog, result);
+}
+
+// ---- Message handlers -----------------------------------------------------
+
+void CentreOnScreen(HWND dialog) {
+    RECT rc;
+    if (!GetWindowRect(dialog, &rc)) return;
+    int width = rc.right - rc.left;
+    int height = rc.bottom - rc.top;
+    int left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    int top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+    MoveWindow(dialog, left, top, width, height, TRUE);
+}
+
+void SetDialogIcons(HWND dialog) {
+    HINSTANCE module = GetModuleHandleA(nullptr);
+    HANDLE big = LoadImageA(module, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
+                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED);
+    HANDLE small = LoadImageA(module, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
+                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+    if (big) SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+    if (small) SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
+}
+
+INT_PTR OnInitDialog(HWND dialog) {
+    SettingDialog = dialog;
+    SetDialogIcons(dialog);
+    SetWindowTextA(dialog, "設定");
+    CentreOnScreen(dialog);
+
+    CurrentDevice = 0;
+    CurrentPState = 0;
+    CopyFromSetting();
+    for (int d = 0; d < MAX_DEVICE; ++d) {
+        std::memcpy(DeviceLabel[d], DeviceSlot[d].Name, sizeof DeviceLabel[d]);
+        DeviceLabel[d][sizeof DeviceLabel[d] - 1] = '\0';
+    }
+
+    std::memset(&PreviewSlot, 0, sizeof PreviewSlot);
+    PreviewFont.Font() = SETTING.Font;
+    PreviewFont.Create();
+
+    SendDlgItemMessageA(dialog, IDC_PLAYFILE, EM_LIMITTEXT, sizeof WorkingCopy.Device[0].PlayFile - 1, 0);
+    FillLists();
+    HWND preview = GetDlgItem(dialog, IDC_PREVIEW);
+    SetPreviousPreviewProc(reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(preview, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviewWindowProc))));
+
+    SelectCurrent();
+    LoadDialogControls(CurrentDevice, CurrentPState);
+    StartPreview(CurrentDevice);
+    ShowWindow(dialog, SW_SHOW);
+    return TRUE;
+}
+
+void OnSelectionChange(int listId, HWND list) {
+    if (listId != IDC_PSTATE_LIST && listId != IDC_DEVICE_LIST) return;
+    int index = static_cast<int>(SendMessageA(list, CB_GETCURSEL, 0, 0));
+    StopPreview();
+    StoreDialogControls(CurrentDevice, CurrentPState);
+    RelabelCurrentDevice();
+    if (listId == IDC_PSTATE_LIST && index >= 0 && index < 16) CurrentPState = index;
+    if (listId == IDC_DEVICE_LIST && index >= 0 && index < MAX_DEVICE) CurrentDevice = index;
+    LoadDialogControls(CurrentDevice, CurrentPState);
+    StartPreview(CurrentDevice);
+}
+
+void OnPatternBrowse(HWND dialog) {
+    DEVICE& device = WorkingCopy.Device[CurrentDevice];
+    char folder[1024];
+    char file[1024];
+    SplitPlayFile(device.PlayFile, folder, file);
+
+    OPENFILENAMEA ofn;
+    std::memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = dialog;
+    ofn.lpstrFilter = "パターンファイル\0*.GLP\0全てのファイル\0*.*\0";
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = sizeof file;
+    ofn.lpstrInitialDir = folder[0] ? folder : nullptr;
+    ofn.lpstrTitle = "パターンファイルの選択";
+    ofn.Flags = OFN_HIDEREADONLY;
+    if (!GetOpenFileNameA(&ofn)) return;
+
+    // The preview reads this record: it is stopped while the record changes.
+    StopPreview();
+    std::memcpy(device.PlayFile, file, sizeof device.PlayFile);
+    device.PlayFile[sizeof device.PlayFile - 1] = '\0';
+    SetDlgItemTextA(dialog, IDC_PLAYFILE, device.PlayFile);
+    StartPreview(CurrentDevice);
+}
+
+void OnSearch(HWND dialog) {
+    StopPreview();
+    int found = SearchDevice(WorkingCopy.Device, DeviceLabel, ReadDebugMode());
+    char text[128];
+    if (found >= 1) {
+        std::snprintf(text, sizeof text, TEXT_FOUND, found);
+    } else {
+        std::snprintf(text, sizeof text, "%s", TEXT_NOT_FOUND);
+    }
+    MessageBoxA(dialog, text, TEXT_INFO_TITLE, MB_ICONINFORMATION | MB_TOPMOST | MB_SETFOREGROUND);
+
+    CurrentDevice = 0;
+    FillDeviceList();
+    SelectCurrent();
+    LoadDialogControls(CurrentDevice, CurrentPState);
+    StartPreview(CurrentDevice);
+}
+
+void OnOk(HWND dialog) {
+    StopPreview();
+    StoreDialogControls(CurrentDevice, CurrentPState);
+    ApplyWorkingCopy();
+    SaveSetting();
+    CloseDialog(dialog, TRUE);
+}
+
+void OnApply() {
+    StopPreview();
+    StoreDialogControls(CurrentDevice, CurrentPState);
+    RelabelCurrentDevice();
+    ApplyWorkingCopy();
+    FillDeviceList();
+    SelectListItem(IDC_DEVICE_LIST, CurrentDevice);
+    StartPreview(CurrentDevice);
+}
+
+void OnButton(HWND dialog, HWND sender) {
+    if (sender == nullptr) return;
+    if (sender == GetDlgItem(dialog, IDOK)) {
+        OnOk(dialog);
+    } else if (sender == GetDlgItem(dialog, IDCANCEL)) {
+        CloseDialog(dialog, FALSE);
+    } else if (sender == GetDlgItem(dialog, IDC_APPLY)) {
+        OnApply();
+    } else if (sender == GetDlgItem(dialog, IDC_SEARCH)) {
+        OnSearch(dialog);
+    } else if (sender == GetDlgItem(dialog, IDC_PATTERN_BROWSE)) {
+        OnPatternBrowse(dialog);
+    }
+}
+
+INT_PTR OnCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
+    HWND sender = reinterpret_cast<HWND>(lParam);
+    switch (HIWORD(wParam)) {
+    case BN_CLICKED:
+        OnButton(dialog, sender);
+        break;
+    case CBN_SELCHANGE:
+        OnSelectionChange(LOWORD(wParam), sender);
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+// The dialog can also go without "設定" or "中止", when its owner is destroyed
+// (the program ends while it is open): the preview thread must not outlive it.
+INT_PTR OnDestroy(HWND dialog) {
+    if (SettingDialog == dialog) {
+        StopPreview();
+        PreviewFont.Delete();
+        SettingDialog = nullptr;
+    }
+    return FALSE;
+}
+
+}  // namespace
+
+void LoadDialogControls(int device, int pstate) {
+    SetSpin(IDC_TIMER_SPIN, 1000, 10000, WorkingCopy.Timer);
+    SetSpin(IDC_RESOLUTION_SPIN, 10, 500, WorkingCopy.Resolution);
+    SetCheck(IDC_BALLOON, WorkingCopy.Balloon);
+    SetSpin(IDC_BASE_SPIN, 0, 100, WorkingCopy.Base);
+    SetSpin(IDC_BOOST_SPIN, 0, 100, WorkingCopy.Boost);
+    SetSpin(IDC_PSTATE_SPIN, 0, 100, WorkingCopy.PState[pstate]);
+
+    const DEVICE& d = WorkingCopy.Device[device];
+    SetCheck(IDC_ENABLE, d.Enable);
+    SetSpin(IDC_DISPLAY_SPIN, 0, 8, d.Display);
+    SetSpin(IDC_GPU_SPIN, 0, 8, d.GPU);
+    SelectListItem(IDC_ATTRIBUTE_LIST, d.Attribute);
+    SelectListItem(IDC_PLAYTYPE_LIST, d.PlayType);
+    SetSpin(IDC_LUMINANCE_SPIN, 0, 100, d.Luminance);
+    char file[sizeof d.PlayFile];
+    std::memcpy(file, d.PlayFile, sizeof file);
+    file[sizeof file - 1] = '\0';
+    SetDlgItemTextA(SettingDialog, IDC_PLAYFILE, file);
+}
+
+void StoreDialogControls(int device, int pstate) {
+    WorkingCopy.Timer = GetSpin(IDC_TIMER_SPIN);
+    WorkingCopy.Resolution = GetSpin(IDC_RESOLUTION_SPIN);
+    WorkingCopy.Balloon = GetCheck(IDC_BALLOON);
+    WorkingCopy.Base = GetSpin(IDC_BASE_SPIN);
+    WorkingCopy.Boost = GetSpin(IDC_BOOST_SPIN);
+    WorkingCopy.PState[pstate] = GetSpin(IDC_PSTATE_SPIN);
+
+    DEVICE& d = WorkingCopy.Device[device];
+    d.Enable = GetCheck(IDC_ENABLE);
+    d.Display = GetSpin(IDC_DISPLAY_SPIN);
+    d.GPU = GetSpin(IDC_GPU_SPIN);
+    d.Attribute = GetListSelection(IDC_ATTRIBUTE_LIST);
+    d.PlayType = GetListSelection(IDC_PLAYTYPE_LIST);
+    d.Luminance = GetSpin(IDC_LUMINANCE_SPIN);
+    GetDlgItemTextA(SettingDialog, IDC_PLAYFILE, d.PlayFile, sizeof d.PlayFile);
+}
+
+void SplitPlayFile(const char* path, char (&folder)[1024], char (&name)[1024]) {
+    folder[0] = '\0';
+    name[0] = '\0';
+    if (path == nullptr) return;
+    size_t length = strnlen(path, sizeof folder - 1);
+    // The second byte of a double-byte character can be 0x5C ("表"): only a
+    // byte that starts a character can be the separator.
+    const char* slash = nullptr;
+    for (size_t i = 0; i < length; ++i) {
+        if (path[i] == '\\') {
+            slash = path + i;
+        } else if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < length) {
+            ++i;
+        }
+    }
+    if (slash == nullptr) {
+        std::memcpy(name, path, length);
+        name[length] = '\0';
+        return;
+    }
+    size_t folderLength = static_cast<size_t>(slash - path);
+    std::memcpy(folder, path, folderLength);
+    folder[folderLength] = '\0';
+    // "C:" alone names the drive's current folder, not its root.
+    if (folderLength == 2 && folder[1] == ':') {
+        folder[2] = '\\';
+        folder[3] = '\0';
+    }
+    size_t nameLength = length - folderLength - 1;
+    std::memcpy(name, slash + 1, nameLength);
+    name[nameLength] = '\0';
+}
+
+INT_PTR CALLBACK SettingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog);
+    case WM_COMMAND:
+        return OnCommand(dialog, wParam, lParam);
+    case WM_DESTROY:
+        return OnDestroy(dialog);
+    default:
+        return FALSE;
+    }
+}

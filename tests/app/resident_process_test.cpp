@@ -1,0 +1,377 @@
+// The real GLIMDK32.EXE, copied into a temporary folder with its settings
+// file and driven only through its external interfaces: the window and its
+// messages, the mutex, the settings file, message boxes, debugger output, the
+// simulated driver and GLIMCTL.EXE.
+#include <winsock2.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/about.h"
+#include "app/glimmessages.h"
+#include "app/traymenu.h"
+#include "app/win32ver.h"
+#include "appini.h"
+#include "debugmonitor.h"
+#include "glimsim.h"
+#include "engine/setting.h"
+#include "msgbox.h"
+#include "res/resource.h"
+#include "simnvapi.h"
+#include "testsupport.h"
+
+namespace {
+
+using apptest::IniDevice;
+using apptest::IniGlobal;
+using apptest::MakeIni;
+using testsupport::ChildProcess;
+using testsupport::MessageBoxInfo;
+using testsupport::SimSet;
+
+// A copy of the program in a folder of its own.
+class Program {
+public:
+    explicit Program(const std::string& ini) {
+        exe_ = dir_.File("GLIMDK32.EXE");
+        testsupport::CopyTo(testsupport::BinPath("GLIMDK32.EXE"), exe_);
+        testsupport::WriteFile(IniPath(), ini);
+    }
+    ~Program() {
+        for (ChildProcess* p : {&resident_, &other_}) {
+            if (!p->Running()) continue;
+            HWND w = WindowOf(p->Pid());
+            if (w) PostMessageA(w, WM_CLOSE, 0, 0);
+            if (!p->Wait(15000)) p->Kill();
+        }
+    }
+
+    std::string IniPath() const { return dir_.File("GLIMDECK.INI"); }
+    const std::string& Exe() const { return exe_; }
+
+    // Starts the resident instance and waits for its window.
+    bool Start() {
+        if (!resident_.Start(exe_, "", dir_.Path())) return false;
+        if (!testsupport::WaitUntil([&] { return (window_ = WindowOf(resident_.Pid())) != nullptr; }, 20000, 50))
+            return false;
+        // The window is found while its creation still runs, and answers sent
+        // messages while that talks to the shell; give the creation time to end.
+        if (Send(WM_NULL) == -1) return false;
+        Sleep(500);
+        return true;
+    }
+    ChildProcess& Resident() { return resident_; }
+    ChildProcess& Other() { return other_; }
+    HWND Window() const { return window_; }
+
+    LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutA(window_, message, wParam, lParam, SMTO_NORMAL, 30000, &result)) return -1;
+        return static_cast<LRESULT>(result);
+    }
+    void Command(UINT id) { Send(WM_COMMAND, id, 0); }
+
+    static HWND WindowOf(DWORD pid) {
+        HWND w = nullptr;
+        while ((w = FindWindowExA(nullptr, w, GLIM_CLASS_NAME, GLIM_WINDOW_NAME)) != nullptr) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(w, &owner);
+            if (owner == pid) return w;
+        }
+        return nullptr;
+    }
+
+private:
+    testsupport::TempDir dir_;
+    std::string exe_;
+    ChildProcess resident_;
+    ChildProcess other_;
+    HWND window_ = nullptr;
+};
+
+bool MutexExists() {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
+    if (mutex) CloseHandle(mutex);
+    return mutex != nullptr;
+}
+
+class ResidentProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::SimMachine machine;
+        machine.Gpu(0, 0).attributes = {0, 1};
+        machine.Gpu(0, 0).sensors = "1:65";
+        // Display 3 with three GPUs, the third one with both LEDs.
+        machine.Gpu(3, 2).attributes = {0, 1};
+        ASSERT_TRUE(sim_.Write(machine));
+    }
+
+    std::vector<SimSet> SetsOf(DWORD pid, int display, int gpu, long attribute) {
+        std::vector<SimSet> out;
+        for (const SimSet& s : sim_.SetsOf(pid))
+            if (s.display == display && s.gpu == gpu && s.attribute == attribute) out.push_back(s);
+        return out;
+    }
+    bool WaitForSet(DWORD pid, int display, int gpu, long attribute, long value, unsigned timeoutMs = 8000) {
+        return testsupport::WaitUntil(
+            [&] {
+                for (const SimSet& s : SetsOf(pid, display, gpu, attribute))
+                    if (s.value == value && s.status == 0) return true;
+                return false;
+            },
+            timeoutMs, 50);
+    }
+    bool StaysDark(DWORD pid) {
+        sim_.ClearLog();
+        Sleep(2500);
+        return sim_.SetsOf(pid).empty();
+    }
+
+    testsupport::SimNvapi sim_;
+};
+
+std::string FixedAndTemperature() {
+    return MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40},
+                    {1, 1, 0, 0, 1, PLAY_TEMPERATURE, 100},
+                    {2, 0, 0, 0, 0, PLAY_FIXED, 90}});
+}
+
+TEST_F(ResidentProcessTest, ResidentStartSecondStartAndCommandLineBesideIt) {
+    Program program(FixedAndTemperature());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+
+    char text[64] = {};
+    GetClassNameA(program.Window(), text, sizeof text);
+    EXPECT_STREQ(text, "GLIMMERDECK_CLASS");
+    GetWindowTextA(program.Window(), text, sizeof text);
+    EXPECT_STREQ(text, "GLIMMERDECK_WINDOW");
+    EXPECT_FALSE(IsWindowVisible(program.Window()));
+    EXPECT_TRUE(MutexExists());
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 1, 65));
+    for (const SimSet& s : sim_.SetsOf(pid)) EXPECT_NE(s.value, 90) << "disabled device written";
+
+    // A second resident start refuses and ends; the first keeps running.
+    ChildProcess& second = program.Other();
+    ASSERT_TRUE(second.Start(program.Exe(), "", ""));
+    MessageBoxInfo box;
+    ASSERT_TRUE(testsupport::WaitForMessageBox(second.Pid(), 15000, &box));
+    EXPECT_EQ(box.title, "確認情報");
+    EXPECT_EQ(box.text, "既に起動しています。");
+    EXPECT_EQ(Program::WindowOf(second.Pid()), nullptr);
+    EXPECT_TRUE(testsupport::CloseMessageBox(box));
+    ASSERT_TRUE(second.Wait(15000));
+    EXPECT_EQ(second.ExitCode(), 0u);
+    EXPECT_TRUE(program.Resident().Running());
+    sim_.ClearLog();
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40)) << "the first instance still drives its LEDs";
+
+    // The command-line mode is not held back by the mutex.
+    ChildProcess once;
+    ASSERT_TRUE(once.Start(program.Exe(), "0 0 1 77", ""));
+    ASSERT_TRUE(once.Wait(15000));
+    EXPECT_EQ(once.ExitCode(), 0u);
+    EXPECT_TRUE(WaitForSet(once.Pid(), 0, 0, 1, 77, 1000));
+    EXPECT_TRUE(program.Resident().Running());
+}
+
+TEST_F(ResidentProcessTest, ExternalSetUnpacksTheSelectorAndReportsTheResult) {
+    testsupport::DebugMonitor monitor;
+    ASSERT_TRUE(monitor.Ok());
+    Program program(MakeIni({}));  // no device of its own: only the external sets write
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 50, 0x10203), 1);
+    EXPECT_TRUE(WaitForSet(pid, 3, 2, 1, 50, 1000)) << "display 3, GPU 2, SLI bridge";
+    EXPECT_TRUE(monitor.WaitForLine("WM_GLIMDECK DSP=3 GPU=2 ATR=1 LUM=50 : 1\n", 3000, pid));
+
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 20, 0xF3), 1);
+    EXPECT_TRUE(WaitForSet(pid, 3, 0, 0, 20, 1000)) << "bits 4..7 ignored";
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 30, static_cast<LPARAM>(0xA50002F3u)), 1);
+    EXPECT_TRUE(WaitForSet(pid, 3, 2, 0, 30, 1000)) << "bits 24..31 ignored";
+
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 150, 0x10203), 1);
+    EXPECT_TRUE(WaitForSet(pid, 3, 2, 1, 100, 1000));
+    EXPECT_TRUE(monitor.WaitForLine("WM_GLIMDECK DSP=3 GPU=2 ATR=1 LUM=150 : 1\n", 3000, pid));
+    sim_.ClearLog();
+    EXPECT_EQ(program.Send(WM_GLIMDECK, static_cast<WPARAM>(-5), 0x10203), 1);
+    EXPECT_TRUE(WaitForSet(pid, 3, 2, 1, 100, 1000)) << "a negative brightness sets 100";
+
+    // Display 3, GPU 1 has no SLI bridge; display 5 does not exist.
+    sim_.ClearLog();
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 60, 0x10103), 0);
+    EXPECT_TRUE(monitor.WaitForLine("WM_GLIMDECK DSP=3 GPU=1 ATR=1 LUM=60 : 0\n", 3000, pid));
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 60, 0x5), 0);
+    EXPECT_TRUE(sim_.SetsOf(pid).empty()) << "nothing set for a missing LED";
+    EXPECT_TRUE(program.Resident().Running());
+}
+
+TEST_F(ResidentProcessTest, SaveWritesTheChangedMethodToTheFile) {
+    Program program(FixedAndTemperature());
+    ASSERT_TRUE(program.Start());
+    program.Command(PlayTypeCommand(0, PLAY_FAN));
+    program.Command(IDM_SAVE);
+    std::string text = testsupport::ReadFile(program.IniPath());
+    size_t device0 = text.find("[DEVICE0]");
+    size_t device1 = text.find("[DEVICE1]");
+    ASSERT_NE(device0, std::string::npos);
+    ASSERT_NE(device1, std::string::npos);
+    std::string section = text.substr(device0, device1 - device0);
+    EXPECT_NE(section.find("PlayType=4"), std::string::npos) << section;
+    EXPECT_NE(section.find("Luminance=40"), std::string::npos) << section;
+    EXPECT_NE(text.find("[DEVICE7]"), std::string::npos) << "all eight devices are saved";
+    EXPECT_NE(text.find("Timer=1000"), std::string::npos);
+}
+
+TEST_F(ResidentProcessTest, AllOnAndAllOffWhilePausedReachOnlyEnabledDevices) {
+    Program program(FixedAndTemperature());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+    program.Command(IDM_SUSPEND);
+    sim_.ClearLog();
+
+    program.Command(IDM_ALL_ON);
+    std::vector<SimSet> sets = sim_.SetsOf(pid);
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0].attribute, 0);
+    EXPECT_EQ(sets[1].attribute, 1);
+    for (const SimSet& s : sets) EXPECT_EQ(s.value, 100);
+
+    sim_.ClearLog();
+    program.Command(IDM_ALL_OFF);
+    sets = sim_.SetsOf(pid);
+    ASSERT_EQ(sets.size(), 2u);
+    for (const SimSet& s : sets) EXPECT_EQ(s.value, 0);
+    EXPECT_TRUE(StaysDark(pid)) << "control stays paused";
+}
+
+TEST_F(ResidentProcessTest, PauseAndResumeByMessageMenuAndGlimctl) {
+    Program program(FixedAndTemperature());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+
+    EXPECT_EQ(program.Send(WM_CONTROL_SUSPEND), 1);
+    EXPECT_TRUE(StaysDark(pid));
+    EXPECT_EQ(program.Send(WM_CONTROL_RESUME), 1);
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 1, 65));
+
+    program.Command(IDM_SUSPEND);
+    EXPECT_TRUE(StaysDark(pid));
+    program.Command(IDM_RESUME);
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+
+    auto glimctl = [&](const std::string& args, std::string* out = nullptr) -> DWORD {
+        ChildProcess ctl;
+        if (!ctl.Start(testsupport::BinPath("GLIMCTL.EXE"), args, "", true)) return 99;
+        if (!ctl.Wait(30000)) return 98;
+        if (out) *out = ctl.Output();
+        return ctl.ExitCode();
+    };
+    std::string out;
+    EXPECT_EQ(glimctl("status", &out), 0u);
+    EXPECT_NE(out.find("process " + std::to_string(pid)), std::string::npos) << out;
+    EXPECT_EQ(glimctl("pause"), 0u);
+    EXPECT_TRUE(StaysDark(pid));
+    EXPECT_EQ(glimctl("set 3 2 1 55"), 0u);
+    EXPECT_TRUE(WaitForSet(pid, 3, 2, 1, 55, 1000));
+    EXPECT_EQ(glimctl("set 3 1 1 55"), 1u) << "refused: no such LED";
+    EXPECT_EQ(glimctl("resume"), 0u);
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+    for (const char* bad : {"", "set 0 0 0", "set 16 0 0 50", "set 0 0 0 101", "set 0 0 0 -1", "set x 0 0 1",
+                            "pause now", "explode"})
+        EXPECT_EQ(glimctl(bad), 3u) << "'" << bad << "'";
+}
+
+TEST_F(ResidentProcessTest, VersionBoxTextAndNoSecondBox) {
+    Program program(FixedAndTemperature());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    PostMessageA(program.Window(), WM_COMMAND, IDM_VERSION, 0);
+    MessageBoxInfo box;
+    ASSERT_TRUE(testsupport::WaitForMessageBox(pid, 15000, &box));
+    EXPECT_EQ(box.title, "バージョン情報");
+    WIN32VER version;
+    ASSERT_EQ(version.Open(program.Exe().c_str()), 1);
+    std::string expected = std::string("Glimmerdeck (x86)\r\nVersion 1.03\r\n\r\n") +
+                           version.Query("LegalCopyright") + "\r\n\r\n" + ABOUT_CREDIT_LINE;
+    EXPECT_EQ(box.text, expected.substr(0, 259));
+
+    PostMessageA(program.Window(), WM_COMMAND, IDM_VERSION, 0);
+    Sleep(1000);
+    EXPECT_EQ(testsupport::FindMessageBoxes(pid).size(), 1u) << "no second box";
+    EXPECT_TRUE(testsupport::CloseMessageBox(box));
+    EXPECT_TRUE(program.Resident().Running());
+}
+
+TEST_F(ResidentProcessTest, ExitEndsTheProcessAndANewStartWorks) {
+    {
+        Program program(FixedAndTemperature());
+        ASSERT_TRUE(program.Start());
+        ASSERT_TRUE(MutexExists());
+        PostMessageA(program.Window(), WM_COMMAND, IDM_EXIT, 0);
+        ASSERT_TRUE(program.Resident().Wait(20000));
+        EXPECT_EQ(program.Resident().ExitCode(), 0u);
+        EXPECT_FALSE(MutexExists());
+    }
+    Program again(FixedAndTemperature());
+    ASSERT_TRUE(again.Start());
+    EXPECT_TRUE(WaitForSet(again.Resident().Pid(), 0, 0, 0, 40));
+}
+
+}  // namespace
+
+namespace {
+
+std::string DebugDevices() {
+    IniGlobal global;
+    global.Debug = 1;
+    return MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40}, {1, 1, 0, 0, 1, PLAY_FIXED, 70}}, global);
+}
+
+TEST_F(ResidentProcessTest, DebugModeDrivesTheSimulatedDevice) {
+    testsupport::Glimsim device;
+    ASSERT_TRUE(device.Start("--port 30000"));
+    Program program(DebugDevices());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+
+    auto notified = [&](long attribute, long value) {
+        for (const testsupport::GlimsimDatagram& d : device.Datagrams())
+            if (d.what == "notify" && d.display == 0 && d.gpu == 0 && d.attribute == attribute &&
+                d.luminance == value && d.status == 1)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return notified(0, 40) && notified(1, 70); }, 10000, 50));
+    size_t before = device.Datagrams().size();
+    EXPECT_TRUE(device.WaitForDatagrams(before + 2, 5000)) << "notifications go on every period";
+    EXPECT_TRUE(StaysDark(pid)) << "the driver is not written in debug-device mode";
+
+    PostMessageA(program.Window(), WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_TRUE(program.Resident().Wait(20000));
+    EXPECT_EQ(program.Resident().ExitCode(), 0u);
+}
+
+TEST_F(ResidentProcessTest, DebugModeWithoutTheDeviceStaysQuiet) {
+    Program program(DebugDevices());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    Sleep(2000);
+    EXPECT_TRUE(testsupport::FindMessageBoxes(pid).empty()) << "no message of any kind";
+    EXPECT_TRUE(program.Resident().Running());
+    EXPECT_TRUE(sim_.SetsOf(pid).empty()) << "devices the debug device did not confirm are not driven";
+    EXPECT_EQ(program.Send(WM_CONTROL_SUSPEND), 1) << "the window still serves its messages";
+    EXPECT_EQ(program.Send(WM_CONTROL_RESUME), 1);
+
+    PostMessageA(program.Window(), WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_TRUE(program.Resident().Wait(20000));
+    EXPECT_EQ(program.Resident().ExitCode(), 0u);
+}
+
+}  // namespace
