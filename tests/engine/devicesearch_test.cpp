@@ -88,8 +88,9 @@ TEST_F(DeviceSearchTest, DebugDeviceModeAsksTheDevice) {
     EXPECT_STREQ("デバッグデバイス (0,0,0)", labels[0]);
     EXPECT_STREQ("未サポートデバイス (0,0,1)", labels[1]) << "the driver has no say";
     EXPECT_STREQ("デバッグデバイス (0,3,1)", labels[7]);
+    testsupport::WaitUntil([&] { return link.Of("query").size() >= 8; }, 5000);
     auto queries = link.Of("query");
-    ASSERT_EQ(8u, queries.size());
+    ASSERT_EQ(8u, queries.size()) << "the search ends with the eighth triple";
     EXPECT_EQ(3, queries[7].gpu);
     EXPECT_EQ(1, queries[7].attribute);
 
