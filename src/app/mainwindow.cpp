@@ -52,7 +52,7 @@ void AddTrayIcon() {
     std::strncpy(TrayIcon.data.szTip, "Glimmerdeck", sizeof TrayIcon.data.szTip - 1);
     if (TrayIcon.count == 0) return;
     TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
-    Shell_NotifyIconA(NIM_ADD, &TrayIcon.data);
+    SendTrayNotify(NIM_ADD, &TrayIcon.data);
     TrayIcon.current = 0;
 }
 
@@ -176,7 +176,7 @@ LRESULT OnControlSuspend(HWND window) {
 void OnTaskbarCreated() {
     if (!TrayIcon.IsCreated() || TrayIcon.count == 0) return;
     TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
-    Shell_NotifyIconA(NIM_ADD, &TrayIcon.data);
+    SendTrayNotify(NIM_ADD, &TrayIcon.data);
     TrayIcon.current = 0;
 }
 
