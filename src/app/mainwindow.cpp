@@ -52,8 +52,8 @@ void AddTrayIcon() {
     std::strncpy(TrayIcon.data.szTip, "Glimmerdeck", sizeof TrayIcon.data.szTip - 1);
     if (TrayIcon.count == 0) return;
     TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
-    SendTrayNotify(NIM_ADD, &TrayIcon.data);
     TrayIcon.current = 0;
+    SendTrayNotify(NIM_ADD, &TrayIcon.data);
 }
 
 bool CreationSequence(HWND window) {
@@ -176,8 +176,8 @@ LRESULT OnControlSuspend(HWND window) {
 void OnTaskbarCreated() {
     if (!TrayIcon.IsCreated() || TrayIcon.count == 0) return;
     TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
-    SendTrayNotify(NIM_ADD, &TrayIcon.data);
     TrayIcon.current = 0;
+    SendTrayNotify(NIM_ADD, &TrayIcon.data);
 }
 
 }  // namespace

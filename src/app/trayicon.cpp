@@ -107,9 +107,11 @@ void UpdateTrayTip(int running) {
     }
     uint32_t index = running ? 0 : 1;
     if (TrayIcon.IsCreated() && index < TrayIcon.count) {
+        // The record is complete before the shell sees it: the shell call can
+        // dispatch messages sent to the window meanwhile (another state change).
         TrayIcon.data.hIcon = TrayIcon.slots[index].Icon;
-        SendTrayNotify(NIM_MODIFY, &TrayIcon.data);
         TrayIcon.current = index;
+        SendTrayNotify(NIM_MODIFY, &TrayIcon.data);
     }
 }
 
