@@ -344,6 +344,15 @@ void FillSensor(ThermalSensor* to, const Sensor& from) {
     to->target = from.target;
 }
 
+// The checks every GPU reading makes before it answers, in the driver's order:
+// the arguments, the record's version word, the GPU handle. ST_OK: go on.
+Status CheckGpuRecord(bool argumentsValid, uint32_t word, uint32_t expectedWord, const Gpu* gpu) {
+    if (!argumentsValid) return ST_INVALID_ARGUMENT;
+    if (word != expectedWord) return ST_INCOMPATIBLE_STRUCT_VERSION;
+    if (!gpu) return ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+    return ST_OK;
+}
+
 Status __cdecl GetThermalSettings(void* handle, uint32_t index, ThermalSettings* settings) {
     Guard guard;
     Refresh();
@@ -352,13 +361,9 @@ Status __cdecl GetThermalSettings(void* handle, uint32_t index, ThermalSettings*
     uint32_t word = settings ? settings->version : 0;
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetThermalSettings, gpu, &st)) {
-        if (!settings) {
-            st = ST_INVALID_ARGUMENT;
-        } else if (word != THERMAL_WORD) {
-            st = ST_INCOMPATIBLE_STRUCT_VERSION;
-        } else if (!gpu) {
-            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-        } else if (index == SENSOR_ALL) {
+        st = CheckGpuRecord(settings != nullptr, word, THERMAL_WORD, gpu);
+        if (st != ST_OK) return Done(OP_GPU_GetThermalSettings, word, st);
+        if (index == SENSOR_ALL) {
             uint32_t listed = static_cast<uint32_t>(gpu->sensors.size());
             for (uint32_t i = 0; i < listed; ++i) FillSensor(&settings->sensor[i], gpu->sensors[i]);
             settings->count = gpu->sensorCount >= 0 ? static_cast<uint32_t>(gpu->sensorCount) : listed;
@@ -381,13 +386,8 @@ Status __cdecl GetAllClockFrequencies(void* handle, ClockFrequencies* clocks) {
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetAllClockFrequencies, gpu, &st)) {
         uint32_t type = clocks ? clocks->clockType & 0xF : 0;
-        if (!clocks || type > 2) {
-            st = ST_INVALID_ARGUMENT;
-        } else if (word != CLOCK_WORD) {
-            st = ST_INCOMPATIBLE_STRUCT_VERSION;
-        } else if (!gpu) {
-            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-        } else {
+        st = CheckGpuRecord(clocks && type <= 2, word, CLOCK_WORD, gpu);
+        if (st == ST_OK) {
             const Reading& r = gpu->clock[type];
             clocks->domain[CLOCK_DOMAIN_GRAPHICS].present = r.present ? 1 : 0;
             clocks->domain[CLOCK_DOMAIN_GRAPHICS].frequencyKhz = r.present ? Value(r) : 0;
@@ -406,13 +406,8 @@ Status __cdecl GetDynamicPstatesInfoEx(void* handle, DynamicPstates* info) {
     uint32_t word = info ? info->version : 0;
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetDynamicPstatesInfoEx, gpu, &st)) {
-        if (!info) {
-            st = ST_INVALID_ARGUMENT;
-        } else if (word != DYNAMIC_PSTATES_WORD) {
-            st = ST_INCOMPATIBLE_STRUCT_VERSION;
-        } else if (!gpu) {
-            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-        } else {
+        st = CheckGpuRecord(info != nullptr, word, DYNAMIC_PSTATES_WORD, gpu);
+        if (st == ST_OK) {
             info->flags = 1;
             info->utilization[0].present = gpu->utilization.present ? 1 : 0;
             info->utilization[0].percentage = gpu->utilization.present ? Value(gpu->utilization) : 0;
@@ -434,13 +429,8 @@ Status __cdecl GetUsages(void* handle, void* table) {
     uint32_t word = table ? ReadU32(table, 0) : 0;
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetUsages, gpu, &st)) {
-        if (!table) {
-            st = ST_INVALID_ARGUMENT;
-        } else if (word != USAGE_TABLE_WORD) {
-            st = ST_INCOMPATIBLE_STRUCT_VERSION;
-        } else if (!gpu) {
-            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-        } else {
+        st = CheckGpuRecord(table != nullptr, word, USAGE_TABLE_WORD, gpu);
+        if (st == ST_OK) {
             WriteU32(table, 4, 1);
             WriteU32(table, USAGE_TABLE_GPU, Value(gpu->usageTable));
         }
@@ -456,13 +446,8 @@ Status __cdecl GetCoolerSettings(void* handle, uint32_t cooler, void* record) {
     uint32_t word = record ? ReadU32(record, 0) : 0;
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetCoolerSettings, gpu, &st)) {
-        if (!record || cooler != 0) {
-            st = ST_INVALID_ARGUMENT;
-        } else if (word != COOLER_RECORD_WORD) {
-            st = ST_INCOMPATIBLE_STRUCT_VERSION;
-        } else if (!gpu) {
-            st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-        } else {
+        st = CheckGpuRecord(record && cooler == 0, word, COOLER_RECORD_WORD, gpu);
+        if (st == ST_OK) {
             WriteU32(record, COOLER_COUNT, gpu->coolers);
             if (gpu->coolers > 0) WriteU32(record, COOLER_FIRST_LEVEL, Value(gpu->fan));
         }
