@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "base/platform.h"
+
 namespace {
 
 const int DEFAULT_RUNS = 25;
@@ -61,7 +63,7 @@ void Print(const char* name, const std::vector<double>& v) {
 int main(int argc, char** argv) {
     int runs = argc > 1 ? std::atoi(argv[1]) : DEFAULT_RUNS;
     if (runs < 1) runs = DEFAULT_RUNS;
-    const std::string program = BinPath("GLIMDK32.EXE");
+    const std::string program = BinPath(PROGRAM_FILE);
     const std::string trivial = BinPath("cmdline_bench_trivial.exe");
     const std::string args = "0 0 0 100";
 
@@ -82,7 +84,7 @@ int main(int argc, char** argv) {
         mine.push_back(a);
         base.push_back(b);
     }
-    Print("GLIMDK32.EXE 0 0 0 100", mine);
+    Print((std::string(PROGRAM_FILE) + " 0 0 0 100").c_str(), mine);
     Print("trivial GUI program", base);
     std::printf("ratio of medians             %8.2f\n", Median(mine) / Median(base));
     return 0;

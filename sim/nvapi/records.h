@@ -1,5 +1,5 @@
 // The NVAPI records as the simulated driver sees them, written from the
-// published 32-bit layouts on purpose apart from the program's own
+// published layouts on purpose apart from the program's own
 // declarations: a layout mistake must not hide in both sides of a test.
 #pragma once
 
@@ -49,8 +49,13 @@ struct IlluminationParm {
     uint32_t Attribute;
     uint32_t value;  // bSupported (out) for the query, Value (in) for the set
 };
+// The GPU handle is a pointer: 16 bytes on x86, 24 on x64.
+#ifdef _WIN64
+static_assert(sizeof(IlluminationParm) == 24, "illumination record");
+#else
 static_assert(sizeof(IlluminationParm) == 16, "illumination record");
-const uint32_t ILLUMINATION_WORD = Word(16, 1);
+#endif
+const uint32_t ILLUMINATION_WORD = Word(sizeof(IlluminationParm), 1);
 
 struct ThermalSensor {
     int32_t controller;

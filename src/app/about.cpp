@@ -4,6 +4,7 @@
 
 #include "app/win32ver.h"
 #include "base/bringtofront.h"
+#include "base/platform.h"
 
 volatile int AboutOpen = 0;
 
@@ -11,7 +12,6 @@ const char* const ABOUT_CREDIT_LINE = "アイコン画像 (C) 2025 Glimmerdeck P
 
 namespace {
 constexpr const char* ABOUT_TITLE = "バージョン情報";
-constexpr const char* PLATFORM_TAG = "x86";
 constexpr UINT ABOUT_STYLE = MB_ICONINFORMATION | MB_TOPMOST | MB_SETFOREGROUND;
 constexpr size_t ABOUT_BUFFER = 260;
 }  // namespace

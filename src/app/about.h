@@ -13,7 +13,7 @@ extern volatile int AboutOpen;
 // The credit line for the icon artwork.
 extern const char* const ABOUT_CREDIT_LINE;
 
-// The box text, "%s (x86)\r\nVersion %s\r\n\r\n%s\r\n\r\n%s", cut to `size`.
+// The box text, "%s (<platform tag>)\r\nVersion %s\r\n\r\n%s\r\n\r\n%s", cut to `size`.
 // Returns `buffer`.
 char* FormatAboutText(char* buffer, size_t size, const char* description, const char* version,
                       const char* copyright, const char* credit);

@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/platform.h"
 #include "gpu/cnvgf.h"
 
 namespace {
 
 const char PRODUCT_NAME[] = "Glimmerdeck";
-const char PLATFORM_TAG[] = "x86";
-const char PROGRAM_FILE[] = "GLIMDK32.EXE";
 const char USAGE_FORMAT[] =
     "%s (%s)\r\nCOMMAND LINE MODE\r\n\r\nUSAGE : %s <DISPLAY> <GPU> <ATTRIBUTE> <LUMINANCE>\r\n\r\nEXAMPLE : %s 0 0 0 100";
 const char INFORMATION_TITLE[] = "確認情報";

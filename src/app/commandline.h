@@ -1,4 +1,4 @@
-// Command-line mode: GLIMDK32.EXE DISPLAY GPU ATTRIBUTE LUMINANCE sets one LED
+// Command-line mode: GLIMDK32.EXE (GLIMDK64.EXE) DISPLAY GPU ATTRIBUTE LUMINANCE sets one LED
 // once and ends.
 #pragma once
 

@@ -13,8 +13,8 @@ struct IconSlot {
 };
 
 // The record size the program hands to the shell: up to and including the
-// item GUID (NOTIFYICONDATAA_V3_SIZE).
-constexpr DWORD TRAYICON_RECORD_SIZE = 504;
+// item GUID (NOTIFYICONDATAA_V3_SIZE: 504 bytes on x86, 520 on x64).
+constexpr DWORD TRAYICON_RECORD_SIZE = NOTIFYICONDATAA_V3_SIZE;
 
 class TRAYICON {
 public:

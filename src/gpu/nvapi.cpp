@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "base/platform.h"
+
 // The driver library is loaded once per process from the system directory and
 // never unloaded. Control threads and the window thread call in at once: the
 // lock guards only the first load; everything else is plain shared words.
@@ -14,7 +16,6 @@ typedef NvAPI_Status(NVAPI_CALL* NvInitializeProc)();
 typedef void(NVAPI_CALL* NvPreNoticeProc)(NvU32 id, NvU32* scratch);
 typedef void(NVAPI_CALL* NvPostNoticeProc)(NvU32 id, NvU32* scratch, NvAPI_Status status);
 
-const char DRIVER_LIBRARY[] = "nvapi.dll";
 const int UNLOAD_WAIT_SLEEPS = 10;
 const DWORD UNLOAD_WAIT_MS = 100;
 
@@ -54,10 +55,16 @@ char g_testDirectory[MAX_PATH];  // "" for the system directory
 INIT_ONCE g_lockOnce = INIT_ONCE_STATIC_INIT;
 CRITICAL_SECTION g_lock;
 
-// One word per operation: the kept entry in the low half and the generation
-// it was fetched at in the high half, so a reader never pairs an entry with
-// another load's generation.
-volatile LONGLONG g_kept[OP_COUNT];
+// The entry kept for each operation and the load generation it was fetched
+// at, under a sequence count (odd while a writer is in), so that a reader
+// never pairs an entry with another load's generation. An entry is a full
+// pointer: no packing of entry and generation into one word.
+struct KeptSlot {
+    volatile LONG sequence;
+    void* volatile entry;
+    volatile LONG generation;
+};
+KeptSlot g_kept[OP_COUNT];
 
 BOOL CALLBACK InitLock(PINIT_ONCE, PVOID, PVOID*) {
     InitializeCriticalSection(&g_lock);
@@ -77,7 +84,7 @@ DWORD HeaderStamp(HMODULE module) {
     const BYTE* base = reinterpret_cast<const BYTE*>(module);
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
-    const IMAGE_NT_HEADERS32* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
     return nt->OptionalHeader.CheckSum != 0 ? nt->OptionalHeader.CheckSum : nt->FileHeader.TimeDateStamp;
 }
@@ -101,9 +108,10 @@ HMODULE LoadFromSystemDirectory(const char* name) {
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-// Loads and initialises the driver. On success the new module is published
-// and the generation raised; on failure the call is uncounted and the
-// library freed again.
+// Loads and initialises the driver. On success the generation is raised and
+// everything a caller reads is filled before the new module is published, so
+// a thread that sees the module on the fast path also sees its generation,
+// entries and path; on failure the call is uncounted and the library freed.
 NvAPI_Status LoadDriver() {
     HMODULE module = LoadFromSystemDirectory(DRIVER_LIBRARY);
     if (!module) {
@@ -131,8 +139,8 @@ NvAPI_Status LoadDriver() {
     std::memcpy(g_libraryPath, path, sizeof path);
     g_query = query;
     g_headerStamp = HeaderStamp(module);
-    g_module = module;
     InterlockedIncrement(&g_generation);
+    InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_module), module);
     return NVAPI_OK;
 }
 
@@ -165,16 +173,29 @@ NvAPI_Status Acquire(bool* fresh) {
     return status;
 }
 
+// The entry kept for `op` at `generation`, or null when there is none or a
+// writer is busy with the slot (the caller then asks the driver).
 void* KeptEntry(Operation op, LONG generation) {
-    LONGLONG word = InterlockedCompareExchange64(&g_kept[op], 0, 0);
-    if (static_cast<LONG>(word >> 32) != generation) return nullptr;
-    return reinterpret_cast<void*>(static_cast<ULONG_PTR>(word & 0xFFFFFFFF));
+    KeptSlot& slot = g_kept[op];
+    LONG before = slot.sequence;
+    MemoryBarrier();
+    if (before & 1) return nullptr;
+    void* entry = slot.entry;
+    LONG kept = slot.generation;
+    MemoryBarrier();
+    if (slot.sequence != before || kept != generation) return nullptr;
+    return entry;
 }
 
+// Keeps `entry` unless another thread is keeping one for the same operation
+// just now: either entry is right for this call, and the next call asks again.
 void Keep(Operation op, void* entry, LONG generation) {
-    LONGLONG word = (static_cast<LONGLONG>(generation) << 32) |
-                    static_cast<LONGLONG>(reinterpret_cast<ULONG_PTR>(entry));
-    InterlockedExchange64(&g_kept[op], word);
+    KeptSlot& slot = g_kept[op];
+    LONG sequence = slot.sequence;
+    if ((sequence & 1) || InterlockedCompareExchange(&slot.sequence, sequence + 1, sequence) != sequence) return;
+    slot.entry = entry;
+    slot.generation = generation;
+    InterlockedExchange(&slot.sequence, sequence + 2);
 }
 
 template <typename... Args>

@@ -41,7 +41,7 @@ struct NV_DISPLAY_DRIVER_VERSION {
     NvAPI_ShortString szBuildBranchString;
     NvAPI_ShortString szAdapterString;
 };
-constexpr NvU32 NV_DISPLAY_DRIVER_VERSION_VER = 0x0001008C;
+constexpr NvU32 NV_DISPLAY_DRIVER_VERSION_VER = NvVersionWord(sizeof(NV_DISPLAY_DRIVER_VERSION), 1);
 
 struct NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM {
     NvU32 version;
@@ -49,7 +49,8 @@ struct NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM {
     NvU32 Attribute;
     NvU32 bSupported;
 };
-constexpr NvU32 NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM_VER = 0x00010010;
+constexpr NvU32 NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM_VER =
+    NvVersionWord(sizeof(NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM), 1);
 
 struct NV_GPU_SET_ILLUMINATION_PARM {
     NvU32 version;
@@ -57,7 +58,7 @@ struct NV_GPU_SET_ILLUMINATION_PARM {
     NvU32 Attribute;
     NvU32 Value;
 };
-constexpr NvU32 NV_GPU_SET_ILLUMINATION_PARM_VER = 0x00010010;
+constexpr NvU32 NV_GPU_SET_ILLUMINATION_PARM_VER = NvVersionWord(sizeof(NV_GPU_SET_ILLUMINATION_PARM), 1);
 
 constexpr NvU32 NVAPI_THERMAL_TARGET_GPU = 1;
 constexpr NvU32 NVAPI_THERMAL_TARGET_ALL = 15;
@@ -74,7 +75,7 @@ struct NV_GPU_THERMAL_SETTINGS {
     NvU32 count;
     NV_GPU_THERMAL_SENSOR sensor[3];
 };
-constexpr NvU32 NV_GPU_THERMAL_SETTINGS_VER_1 = 0x00010044;
+constexpr NvU32 NV_GPU_THERMAL_SETTINGS_VER_1 = NvVersionWord(sizeof(NV_GPU_THERMAL_SETTINGS), 1);
 
 struct NV_GPU_CLOCK_DOMAIN {
     NvU32 bIsPresent;  // bit 0
@@ -85,7 +86,7 @@ struct NV_GPU_CLOCK_FREQUENCIES {
     NvU32 ClockType;  // bits 0..3: 0 current, 1 base, 2 boost
     NV_GPU_CLOCK_DOMAIN domain[32];
 };
-constexpr NvU32 NV_GPU_CLOCK_FREQUENCIES_VER_2 = 0x00020108;
+constexpr NvU32 NV_GPU_CLOCK_FREQUENCIES_VER_2 = NvVersionWord(sizeof(NV_GPU_CLOCK_FREQUENCIES), 2);
 
 struct NV_GPU_UTILIZATION_DOMAIN {
     NvU32 bIsPresent;  // bit 0
@@ -96,19 +97,36 @@ struct NV_GPU_DYNAMIC_PSTATES_INFO_EX {
     NvU32 flags;
     NV_GPU_UTILIZATION_DOMAIN utilization[8];
 };
-constexpr NvU32 NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER = 0x00010048;
+constexpr NvU32 NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER = NvVersionWord(sizeof(NV_GPU_DYNAMIC_PSTATES_INFO_EX), 1);
 
 typedef NvS32 NV_GPU_PERF_PSTATE_ID;
 constexpr NV_GPU_PERF_PSTATE_ID NVAPI_GPU_PERF_PSTATE_UNDEFINED = 16;
 
 // Private records, known only by size, version word and the offsets read.
 constexpr NvU32 NV_USAGE_TABLE_SIZE = 136;
-constexpr NvU32 NV_USAGE_TABLE_VER = 0x00010088;
+constexpr NvU32 NV_USAGE_TABLE_VER = NvVersionWord(NV_USAGE_TABLE_SIZE, 1);
 constexpr NvU32 NV_USAGE_TABLE_GPU_OFFSET = 12;
 constexpr NvU32 NV_COOLER_RECORD_SIZE = 968;
-constexpr NvU32 NV_COOLER_RECORD_VER = 0x000203C8;
+constexpr NvU32 NV_COOLER_RECORD_VER = NvVersionWord(NV_COOLER_RECORD_SIZE, 2);
 constexpr NvU32 NV_COOLER_COUNT_OFFSET = 4;
 constexpr NvU32 NV_COOLER_LEVEL_OFFSET = 32;
+
+// Only the two illumination records hold a pointer (the GPU handle) and grow
+// on the 64-bit build; every other record is made of 32-bit words.
+#ifdef _WIN64
+static_assert(sizeof(NV_GPU_SET_ILLUMINATION_PARM) == 24, "illumination record");
+static_assert(NV_GPU_SET_ILLUMINATION_PARM_VER == 0x00010018, "illumination version word");
+#else
+static_assert(sizeof(NV_GPU_SET_ILLUMINATION_PARM) == 16, "illumination record");
+static_assert(NV_GPU_SET_ILLUMINATION_PARM_VER == 0x00010010, "illumination version word");
+#endif
+static_assert(NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM_VER == NV_GPU_SET_ILLUMINATION_PARM_VER, "one layout");
+static_assert(NV_DISPLAY_DRIVER_VERSION_VER == 0x0001008C, "driver version word");
+static_assert(NV_GPU_THERMAL_SETTINGS_VER_1 == 0x00010044, "thermal version word");
+static_assert(NV_GPU_CLOCK_FREQUENCIES_VER_2 == 0x00020108, "clock version word");
+static_assert(NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER == 0x00010048, "utilisation version word");
+static_assert(NV_USAGE_TABLE_VER == 0x00010088, "usage table version word");
+static_assert(NV_COOLER_RECORD_VER == 0x000203C8, "cooler version word");
 
 // Interface ids.
 constexpr NvU32 NVID_Initialize = 0x0150E828;

@@ -13,7 +13,7 @@ namespace {
 TEST(AboutText, LinesAsTheBoxShowsThem) {
     char text[260];
     FormatAboutText(text, sizeof text, "Glimmerdeck", "1.03", "Copyright line", "Credit line");
-    EXPECT_STREQ(text, "Glimmerdeck (x86)\r\nVersion 1.03\r\n\r\nCopyright line\r\n\r\nCredit line");
+    EXPECT_STREQ(text, "Glimmerdeck (" TEST_PLATFORM ")\r\nVersion 1.03\r\n\r\nCopyright line\r\n\r\nCredit line");
 }
 
 TEST(AboutText, CutToTheBufferAndTerminated) {
@@ -22,7 +22,7 @@ TEST(AboutText, CutToTheBufferAndTerminated) {
     std::memset(text, 'x', sizeof text);
     FormatAboutText(text, sizeof text, "Glimmerdeck", "1.03", longCopyright.c_str(), ABOUT_CREDIT_LINE);
     EXPECT_EQ(std::strlen(text), 259u);
-    EXPECT_EQ(std::string(text, 33), "Glimmerdeck (x86)\r\nVersion 1.03\r\n");
+    EXPECT_EQ(std::string(text, 33), "Glimmerdeck (" TEST_PLATFORM ")\r\nVersion 1.03\r\n");
 }
 
 TEST(AboutText, TheCreditLineFitsWithTheRest) {
@@ -35,7 +35,7 @@ TEST(AboutText, TheCreditLineFitsWithTheRest) {
 
 TEST(Win32Ver, ReadsTheProgramsVersionBlock) {
     WIN32VER version;
-    ASSERT_EQ(version.Open(testsupport::BinPath("GLIMDK32.EXE").c_str()), 1);
+    ASSERT_EQ(version.Open(testsupport::BinPath(TEST_PROGRAM).c_str()), 1);
     EXPECT_EQ(version.Language(), 0x0411);
     EXPECT_EQ(version.CodePage(), 0x04B0);
     EXPECT_STREQ(version.Query("FileDescription"), "Glimmerdeck");
@@ -46,7 +46,7 @@ TEST(Win32Ver, ReadsTheProgramsVersionBlock) {
     EXPECT_STRNE(version.Query("LegalCopyright"), "(error)");
     EXPECT_STREQ(version.Query("NoSuchKey"), "(error)");
     // A second Open replaces what the first read.
-    EXPECT_EQ(version.Open(testsupport::BinPath("GLIMDK32.EXE").c_str()), 1);
+    EXPECT_EQ(version.Open(testsupport::BinPath(TEST_PROGRAM).c_str()), 1);
     EXPECT_STREQ(version.Query("FileVersion"), "1.03");
 }
 

@@ -35,8 +35,8 @@ using testsupport::SimSet;
 class Program {
 public:
     explicit Program(const std::string& ini) {
-        exe_ = dir_.File("GLIMDK32.EXE");
-        testsupport::CopyTo(testsupport::BinPath("GLIMDK32.EXE"), exe_);
+        exe_ = dir_.File(TEST_PROGRAM);
+        testsupport::CopyTo(testsupport::BinPath(TEST_PROGRAM), exe_);
         testsupport::WriteFile(IniPath(), ini);
     }
     ~Program() {
@@ -298,7 +298,7 @@ TEST_F(ResidentProcessTest, VersionBoxTextAndNoSecondBox) {
     EXPECT_EQ(box.title, "バージョン情報");
     WIN32VER version;
     ASSERT_EQ(version.Open(program.Exe().c_str()), 1);
-    std::string expected = std::string("Glimmerdeck (x86)\r\nVersion 1.03\r\n\r\n") +
+    std::string expected = std::string("Glimmerdeck (" TEST_PLATFORM ")\r\nVersion 1.03\r\n\r\n") +
                            version.Query("LegalCopyright") + "\r\n\r\n" + ABOUT_CREDIT_LINE;
     EXPECT_EQ(box.text, expected.substr(0, 259));
 

@@ -26,7 +26,7 @@ DWORD WINAPI ResidentHost::Run(LPVOID self) {
 }
 
 bool ResidentHost::Start(bool suspended) {
-    resources_ = LoadLibraryExA(testsupport::BinPath("GLIMDK32.EXE").c_str(), nullptr,
+    resources_ = LoadLibraryExA(testsupport::BinPath(TEST_PROGRAM).c_str(), nullptr,
                                 LOAD_LIBRARY_AS_DATAFILE);
     if (!resources_) return false;
     thread_ = CreateThread(nullptr, 0, Run, this, suspended ? CREATE_SUSPENDED : 0, &threadId_);

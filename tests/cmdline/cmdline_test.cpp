@@ -21,15 +21,15 @@ namespace {
 
 const unsigned RUN_TIMEOUT_MS = 30000;
 const char USAGE_TEXT[] =
-    "Glimmerdeck (x86)\r\nCOMMAND LINE MODE\r\n\r\nUSAGE : GLIMDK32.EXE <DISPLAY> <GPU> <ATTRIBUTE> <LUMINANCE>"
-    "\r\n\r\nEXAMPLE : GLIMDK32.EXE 0 0 0 100";
+    "Glimmerdeck (" TEST_PLATFORM ")\r\nCOMMAND LINE MODE\r\n\r\nUSAGE : " TEST_PROGRAM " <DISPLAY> <GPU> <ATTRIBUTE> <LUMINANCE>"
+    "\r\n\r\nEXAMPLE : " TEST_PROGRAM " 0 0 0 100";
 
 class CommandLineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(932u, GetACP()) << "texts are compared as code page 932 bytes";
-        exe = dir.File("GLIMDK32.EXE");
-        ASSERT_TRUE(testsupport::CopyTo(testsupport::BinPath("GLIMDK32.EXE"), exe));
+        exe = dir.File(TEST_PROGRAM);
+        ASSERT_TRUE(testsupport::CopyTo(testsupport::BinPath(TEST_PROGRAM), exe));
     }
     void TearDown() override {
         for (auto& child : children) {

@@ -113,16 +113,16 @@ TEST_F(CnvgfTest, SecondInitializeNeedsUnload) {
 }
 
 // The adapter's reference must be on the library in the system directory,
-// never on the nvapi.dll that lies beside this test program.
+// never on the driver library that lies beside this test program.
 TEST_F(CnvgfTest, ReferenceIsOnTheSystemLibrary) {
-    ASSERT_TRUE(testsupport::FileExists(testsupport::BinPath("nvapi.dll")));
+    ASSERT_TRUE(testsupport::FileExists(testsupport::BinPath(TEST_DRIVER)));
     CNVGF a;
     Ready(a);
     char system[MAX_PATH];
     UINT n = GetSystemDirectoryA(system, MAX_PATH);
     ASSERT_GT(n, 0u);
-    EXPECT_EQ(0, lstrcmpiA((std::string(system, n) + "\\nvapi.dll").c_str(), NvApiLibraryPath()));
-    EXPECT_EQ(nullptr, GetModuleHandleA(testsupport::BinPath("nvapi.dll").c_str()));
+    EXPECT_EQ(0, lstrcmpiA((std::string(system, n) + "\\" TEST_DRIVER).c_str(), NvApiLibraryPath()));
+    EXPECT_EQ(nullptr, GetModuleHandleA(testsupport::BinPath(TEST_DRIVER).c_str()));
 }
 
 TEST_F(CnvgfTest, Temperature) {

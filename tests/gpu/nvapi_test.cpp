@@ -49,7 +49,7 @@ TEST_F(NvapiLayerTest, LibraryWithoutQueryEntryOrInitialize) {
     testsupport::TempDir dir;
     char system[MAX_PATH];
     UINT n = GetSystemDirectoryA(system, MAX_PATH);
-    ASSERT_TRUE(testsupport::CopyTo(std::string(system, n) + "\\version.dll", dir.File("nvapi.dll")));
+    ASSERT_TRUE(testsupport::CopyTo(std::string(system, n) + "\\version.dll", dir.File(TEST_DRIVER)));
     NvApiReloadForTest(dir.Path().c_str());
     EXPECT_EQ(NVAPI_ERROR, NvAPI_Initialize());
 
@@ -140,9 +140,16 @@ TEST_F(NvapiLayerTest, VersionWordsSent) {
     ASSERT_EQ(NVGF_READY, b.Initialize(0, 0, 0));
     EXPECT_TRUE(b.GetUsage(&i));
 
+    // The illumination records hold the GPU handle, a pointer: the only words
+    // that differ between the two builds.
+#ifdef _WIN64
+#define ILLUMINATION_WORD "0x00010018"
+#else
+#define ILLUMINATION_WORD "0x00010010"
+#endif
     const char* expected[] = {
-        "call GetDisplayDriverVersion 0x0001008C 0",       "call GPU_QueryIlluminationSupport 0x00010010 0",
-        "call GPU_SetIllumination 0x00010010 0",           "call GPU_GetThermalSettings 0x00010044 0",
+        "call GetDisplayDriverVersion 0x0001008C 0",       "call GPU_QueryIlluminationSupport " ILLUMINATION_WORD " 0",
+        "call GPU_SetIllumination " ILLUMINATION_WORD " 0", "call GPU_GetThermalSettings 0x00010044 0",
         "call GPU_GetAllClockFrequencies 0x00020108 0",    "call GPU_GetDynamicPstatesInfoEx 0x00010048 0",
         "call GPU_GetUsages 0x00010088 0",                 "call GPU_GetCoolerSettings 0x000203C8 0",
     };

@@ -1,4 +1,6 @@
-// The resources linked into GLIMDK32.EXE, read as the system reads them.
+// The resources linked into the program, read as the system reads them: the
+// program of this build and, on the 64-bit build too, the 32-bit product
+// (a data file can be read across bitness).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,12 +12,20 @@
 
 namespace {
 
-class ResourcesTest : public ::testing::Test {
+std::vector<std::string> Programs() {
+    std::vector<std::string> programs {testsupport::BinPath(TEST_PROGRAM)};
+#ifdef _WIN64
+    programs.push_back(testsupport::Product32Path());
+#endif
+    return programs;
+}
+
+class ResourcesTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        path = testsupport::BinPath("GLIMDK32.EXE");
+        path = GetParam();
         module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(nullptr, module);
+        ASSERT_NE(nullptr, module) << path;
     }
     void TearDown() override {
         if (module) FreeLibrary(module);
@@ -26,7 +36,9 @@ protected:
 
 }  // namespace
 
-TEST_F(ResourcesTest, VersionBlock) {
+INSTANTIATE_TEST_SUITE_P(Programs, ResourcesTest, ::testing::ValuesIn(Programs()));
+
+TEST_P(ResourcesTest, VersionBlock) {
     DWORD ignored = 0;
     DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
     ASSERT_GT(size, 0u);
@@ -66,7 +78,7 @@ TEST_F(ResourcesTest, VersionBlock) {
     EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
 }
 
-TEST_F(ResourcesTest, IconsInBothSizes) {
+TEST_P(ResourcesTest, IconsInBothSizes) {
     for (int id : {IDI_PROGRAM, IDI_TRAY_RUNNING, IDI_TRAY_STOPPED}) {
         HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
         ASSERT_NE(nullptr, group) << id;
@@ -86,7 +98,7 @@ TEST_F(ResourcesTest, IconsInBothSizes) {
     }
 }
 
-TEST_F(ResourcesTest, ManifestAsksForCommonControlsSix) {
+TEST_P(ResourcesTest, ManifestAsksForCommonControlsSix) {
     HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
     ASSERT_NE(nullptr, manifest);
     const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
@@ -95,4 +107,9 @@ TEST_F(ResourcesTest, ManifestAsksForCommonControlsSix) {
     size_t dependency = xml.find("Microsoft.Windows.Common-Controls");
     ASSERT_NE(std::string::npos, dependency);
     EXPECT_NE(std::string::npos, xml.find("version=\"6.0.0.0\"", dependency));
+    // The program and the controls it asks for are of its own processor.
+    const bool wide = path.find("GLIMDK64.EXE") != std::string::npos;
+    const std::string arch = wide ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\"";
+    EXPECT_NE(std::string::npos, xml.find(arch)) << path;
+    EXPECT_EQ(std::string::npos, xml.find(wide ? "\"x86\"" : "\"amd64\"")) << path;
 }

@@ -54,8 +54,8 @@ ResidentProgram::ResidentProgram() = default;
 ResidentProgram::~ResidentProgram() { Stop(); }
 
 bool ResidentProgram::Start(unsigned timeoutMs) {
-    std::string exe = dir_.File("GLIMDK32.EXE");
-    if (!CopyTo(BinPath("GLIMDK32.EXE"), exe)) return false;
+    std::string exe = dir_.File(TEST_PROGRAM);
+    if (!CopyTo(BinPath(TEST_PROGRAM), exe)) return false;
     if (!process_.Start(exe, "", dir_.Path())) return false;
     DWORD pid = process_.Pid();
     WaitUntil([&] { return (main_ = FindMainWindowOf(pid)) != nullptr || !process_.Running(); },

@@ -15,6 +15,17 @@ std::string BinDir() {
 
 std::string BinPath(const std::string& name) { return BinDir() + "\\" + name; }
 
+std::string Product32Path() {
+#ifdef _WIN64
+    char given[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("GLIM_PRODUCT32", given, sizeof given);
+    if (n > 0 && n < sizeof given) return given;
+    return BinDir() + "\\..\\..\\x86\\bin\\GLIMDK32.EXE";
+#else
+    return BinPath("GLIMDK32.EXE");
+#endif
+}
+
 std::string ReadFile(const std::string& path) {
     std::string out;
     FILE* f = std::fopen(path.c_str(), "rb");

@@ -9,10 +9,27 @@
 
 namespace testsupport {
 
+// The program of this build, the platform tag its texts show and the driver
+// library it loads from the system directory, stated here
+// on their own (not taken from the program's constants).
+#ifdef _WIN64
+#define TEST_PROGRAM "GLIMDK64.EXE"
+#define TEST_PLATFORM "x64"
+#define TEST_DRIVER "nvapi64.dll"
+#else
+#define TEST_PROGRAM "GLIMDK32.EXE"
+#define TEST_PLATFORM "x86"
+#define TEST_DRIVER "nvapi.dll"
+#endif
+
 // Folder of the running test program; every built program and DLL lies there.
 std::string BinDir();
 // Full path of a file beside the test program.
 std::string BinPath(const std::string& name);
+// The 32-bit product GLIMDK32.EXE: beside the test program on the 32-bit
+// build; on the 64-bit build the one of the sibling 32-bit build folder
+// (build/x64/bin -> build/x86/bin) or %GLIM_PRODUCT32%, where set.
+std::string Product32Path();
 
 std::string ReadFile(const std::string& path);              // "" when missing
 bool WriteFile(const std::string& path, const std::string& bytes);

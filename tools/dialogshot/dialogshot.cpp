@@ -1,4 +1,4 @@
-// Opens the settings dialog of a resident GLIMDK32.EXE on a simulated machine
+// Opens the settings dialog of a resident GLIMDK32.EXE (GLIMDK64.EXE on the 64-bit build) on a simulated machine
 // and saves pictures of it: a fixed-brightness device, and a pattern device
 // caught in the middle of its animation.
 //
