@@ -8,7 +8,7 @@
 
 volatile int AboutOpen = 0;
 
-const char* const ABOUT_CREDIT_LINE = "アイコン画像 (C) 2025 Glimmerdeck Project";
+const char* const ABOUT_CREDIT_LINE = "アイコン画像 (C) 2026 The Glimmerdeck developers";
 
 namespace {
 constexpr const char* ABOUT_TITLE = "バージョン情報";
