@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "debuglink/glpcli.h"
 #include "engine/waitgate.h"
@@ -31,6 +32,12 @@ public:
              c = Peek()) {
             Take();
         }
+    }
+
+    // Called before the first byte is taken. Notepad starts a UTF-8 file
+    // with a byte-order mark; it is not text of the first step.
+    void SkipByteOrderMark() {
+        if (Peek() != EOF && len_ >= 3 && std::memcmp(buffer_, "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
     }
 
     void SkipLine() {
@@ -79,6 +86,7 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area) {
     if (!file) return 0;
 
     PatternSource source(file);
+    source.SkipByteOrderMark();
     int32_t luminance = 0;
     int32_t duration = 0;
     int count = 0;
@@ -148,9 +156,11 @@ void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t
     if (context && !BeginLedWrite(context)) return;
     if (mode == 0) {
         adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value));
-    } else {
-        StoreDebugMode(GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
-                                        device.Attribute, value));
+    } else if (!GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
+                                 device.Attribute, value)) {
+        // Only the failure is stored: a confirmation that lands just after
+        // another thread's refusal must not turn debug-device mode back on.
+        StoreDebugMode(0);
     }
     if (context) EndLedWrite(context);
 }

@@ -25,7 +25,7 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area);
 void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run);
 
 // One brightness to the device's LED (mode 0) or to the debug device (mode
-// non-zero; its answer becomes the debug-device switch).
+// non-zero; a value it does not confirm ends debug-device mode).
 void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t mode);
 
 // One pass over `area`, up to its end mark or its last step; a stop request

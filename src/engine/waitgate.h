@@ -14,6 +14,11 @@
 int64_t MonotonicNow();
 int64_t TicksPerSecond();
 int64_t MillisecondsToTicks(uint32_t ms);
+// The same on a clock of `perSecond` ticks; exact for every `ms`.
+int64_t MillisecondsToTicks(uint32_t ms, int64_t perSecond);
+// The platform wait that covers `ticks` of such a clock: milliseconds rounded
+// up, at least 1 and at most 0x7FFFFFFF.
+DWORD TicksToWaitMilliseconds(int64_t ticks, int64_t perSecond);
 double TicksToMilliseconds(int64_t ticks);
 // Sleeps until the clock reaches `due`, however the platform rounds its sleeps.
 void SleepUntil(int64_t due);

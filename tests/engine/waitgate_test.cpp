@@ -82,6 +82,34 @@ TEST(SleepWhileRunning, ArithmeticWithoutWakeEvents) {
     EXPECT_LT(held, 345.0) << "the remainder of the division is not slept";
 }
 
+TEST(SleepWhileRunning, TickConversionsHoldAtTheExtremes) {
+    // A step of -1 ms is held 4294967295 ms: on a counter of 2 GHz or more,
+    // milliseconds times ticks per second no longer fit 64 bits.
+    struct {
+        uint32_t ms;
+        int64_t perSecond;
+        int64_t ticks;
+    } cases[] = {
+        {0, 3000000000LL, 0},
+        {1, 1000, 1},
+        {1050, 10000000, 10500000},
+        {999, 3000000000LL, 2997000000LL},
+        {4294967295u, 10000000, 42949672950000LL},
+        {4294967295u, 3000000000LL, 12884901885000000LL},
+        {4294967295u, 10000000000LL, 42949672950000000LL},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.ticks, MillisecondsToTicks(c.ms, c.perSecond)) << c.ms << " ms at " << c.perSecond;
+
+    // Back to platform waits: rounded up, at least 1, at most 0x7FFFFFFF.
+    const int64_t fast = 10000000000LL;
+    EXPECT_EQ(0x7FFFFFFEu, TicksToWaitMilliseconds(MillisecondsToTicks(0x7FFFFFFEu, fast), fast));
+    EXPECT_EQ(0x7FFFFFFFu, TicksToWaitMilliseconds(MillisecondsToTicks(4294967295u, fast), fast));
+    EXPECT_EQ(1000001u, TicksToWaitMilliseconds(3000000000001LL, 3000000000LL));
+    EXPECT_EQ(1u, TicksToWaitMilliseconds(1, fast));
+    EXPECT_EQ(1u, TicksToWaitMilliseconds(0, fast));
+}
+
 TEST(WaitGate, AStopWakesALongWaitAtOnce) {
     BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 100, &w->run); });
     ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
