@@ -235,11 +235,13 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     DEVICESLOT& slot = DeviceSlot[d];
     const DEVICE& device = SETTING.Device[d];
     if (slotWait[d].Stop) BindWaitContext(&slotWait[d]);
+    // Without its context the thread could not wait: it would flood the LED.
+    bool canWait = BoundWaitContext() != nullptr;
 
     CNVGF adapter;
     unsigned result = adapter.Initialize(device.Display, device.GPU, static_cast<uint32_t>(device.Attribute));
     bool usable = NameDevice(slot, device, adapter, result);
-    if (usable && device.Enable != 0) RunDevice(slot, device, adapter);
+    if (usable && canWait && device.Enable != 0) RunDevice(slot, device, adapter);
     adapter.UnloadDLL();
     BindWaitContext(nullptr);
     return 0;

@@ -114,26 +114,19 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area) {
 
 void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run) {
     if (slice == 0) slice = 1;
+    // Only device threads wait here, each bound to its context before its
+    // first write; the preview has a wait of its own.
     WaitContext* context = BoundWaitContext();
-    if (!context) {
-        // A thread without wake-up events polls its flag once per slice; each
-        // slice ends at a fixed point of the clock, so late wake-ups do not add up.
-        int64_t start = MonotonicNow();
-        if (total <= slice) {
-            SleepUntil(start + MillisecondsToTicks(total));
-            return;
-        }
-        uint32_t slices = total / slice;
-        for (uint32_t i = 1; i <= slices; ++i) {
-            if (*run == 0) return;
-            SleepUntil(start + MillisecondsToTicks(slice) * i);
-        }
-        return;
-    }
+    if (!context) return;
 
-    // A device thread's waits follow one another on a fixed schedule: a wait
-    // that begins shortly after the previous one was due counts from that
-    // point, so the time of a write or a reading does not add up into drift.
+    // The schedule, on purpose: a wait that begins less than a slice after the
+    // previous one was due counts from that due time, not from now. The time
+    // of a write or a reading is thus taken out of the wait that follows it,
+    // so the control period is exactly Timer (in whole slices) and a pattern
+    // keeps its rhythm over any number of passes, rather than lasting the time
+    // of its calls plus its holds. A wait that begins later than that (a
+    // driver call that hung, a pause) starts afresh from now instead of
+    // hurrying to catch up.
     int64_t now = MonotonicNow();
     int64_t start = now;
     if (context->Anchor != 0 && now >= context->Anchor &&

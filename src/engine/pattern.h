@@ -22,6 +22,7 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area);
 
 // Waits `total` ms: in one go when total <= slice, otherwise whole slices
 // only while *run stays non-zero. Wakes at once on a stop or pause request.
+// Device threads only: a thread with no wait context bound returns at once.
 void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run);
 
 // One brightness to the device's LED (mode 0) or to the debug device (mode

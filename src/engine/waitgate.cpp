@@ -66,12 +66,6 @@ double TicksToMilliseconds(int64_t ticks) {
     return static_cast<double>(ticks) * 1000.0 / static_cast<double>(TicksPerSecond());
 }
 
-void SleepUntil(int64_t due) {
-    for (int64_t left = due - MonotonicNow(); left > 0; left = due - MonotonicNow()) {
-        Sleep(WaitMilliseconds(left));
-    }
-}
-
 bool PrepareWaitGate() {
     if (contextTls == TLS_OUT_OF_INDEXES) {
         DWORD index = TlsAlloc();
