@@ -175,9 +175,11 @@ Status Done(Operation op, uint32_t word, Status status) {
     return status;
 }
 
+// A text of SHORT_STRING characters fills the field without a terminator.
 void CopyShort(char* to, const std::string& from) {
     std::memset(to, 0, SHORT_STRING);
-    std::strncpy(to, from.c_str(), SHORT_STRING - 1);
+    const size_t most = static_cast<size_t>(SHORT_STRING);
+    std::memcpy(to, from.data(), from.size() < most ? from.size() : most);
 }
 
 uint32_t ReadU32(const void* record, uint32_t offset) {

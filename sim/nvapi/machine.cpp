@@ -141,13 +141,15 @@ struct GpuSection {
 
 bool ApplyGpuKey(GpuSection& sec, const std::string& key, const std::string& value) {
     Gpu& g = sec.gpu;
+    // A name of all 64 characters fills the field with no terminator, as
+    // some drivers answer.
     if (key == "name") {
-        if (value.size() >= static_cast<size_t>(SHORT_STRING)) return false;
+        if (value.size() > static_cast<size_t>(SHORT_STRING)) return false;
         g.name = value;
         return true;
     }
     if (key == "adapter") {
-        if (value.size() >= static_cast<size_t>(SHORT_STRING)) return false;
+        if (value.size() > static_cast<size_t>(SHORT_STRING)) return false;
         g.adapter = value;
         sec.adapterSet = true;
         return true;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/dbcs.h"
+
 char* CSTR::AllocateZeroed(unsigned int length) {
     char* block = static_cast<char*>(std::calloc(static_cast<size_t>(length) + 1, 1));
     if (!block) ErrorTrap();
@@ -109,8 +111,14 @@ bool CSTR::Compare(const char* s, unsigned int n) const {
     return std::strncmp(text_, s, n ? n : length_) == 0;
 }
 
+// Double-byte characters pass unchanged: their second byte may look like a
+// letter ("ア" is 0x83 0x41) and changing it makes another character.
 char* CSTR::Convert(bool upper) {
     for (unsigned int i = 0; i < length_; ++i) {
+        if (IsLeadByte(text_[i])) {
+            ++i;
+            continue;
+        }
         unsigned char c = static_cast<unsigned char>(text_[i]);
         text_[i] = static_cast<char>(upper ? std::toupper(c) : std::tolower(c));
     }
@@ -129,10 +137,12 @@ char* CSTR::Trim(const char* set) {
     return TrimRight(set);
 }
 
+// A double-byte character is never a trim character, whatever bytes the set
+// holds: trims stop at its first byte and never take its second.
 char* CSTR::TrimLeft(const char* set) {
     if (!text_) return text_;
     unsigned int skip = 0;
-    while (skip < length_ && IsTrim(text_[skip], set)) ++skip;
+    while (skip < length_ && !IsLeadByte(text_[skip]) && IsTrim(text_[skip], set)) ++skip;
     if (skip == 0) return text_;
     char* block = AllocateZeroed(length_ - skip);
     std::memcpy(block, text_ + skip, length_ - skip);
@@ -142,8 +152,16 @@ char* CSTR::TrimLeft(const char* set) {
 
 char* CSTR::TrimRight(const char* set) {
     if (!text_) return text_;
-    unsigned int keep = length_;
-    while (keep > 0 && IsTrim(text_[keep - 1], set)) --keep;
+    // Only a forward walk tells a second byte from a character of its own.
+    unsigned int keep = 0;
+    for (unsigned int i = 0; i < length_; ++i) {
+        if (IsLeadByte(text_[i]) && i + 1 < length_) {
+            ++i;
+            keep = i + 1;
+        } else if (!IsTrim(text_[i], set)) {
+            keep = i + 1;
+        }
+    }
     if (keep == length_) return text_;
     char* block = AllocateZeroed(keep);
     std::memcpy(block, text_, keep);

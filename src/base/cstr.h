@@ -1,5 +1,6 @@
 // CSTR: the program's owning 8-bit string. An empty string owns no block (its
-// text is null); every operation works byte by byte. When storage cannot be
+// text is null); operations work byte by byte, except that case conversion
+// and trims leave double-byte characters whole. When storage cannot be
 // obtained the process ends with exit status 0, so callers never see an
 // allocation failure.
 #pragma once

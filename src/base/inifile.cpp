@@ -1,5 +1,7 @@
 #include "base/inifile.h"
 
+#include "base/dbcs.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +47,7 @@ int INIFILE::OpenLocal(const char* name) {
     char module[1024];
     DWORD n = GetModuleFileNameA(nullptr, module, sizeof module);
     if (n == 0 || n >= sizeof module || !name) return 0;
-    char* slash = std::strrchr(module, '\\');
+    const char* slash = FindLastBackslash(module, n);
     size_t dirLength = slash ? static_cast<size_t>(slash - module) + 1 : 0;
     if (dirLength + std::strlen(name) >= sizeof module) return 0;
     std::strcpy(module + dirLength, name);
@@ -126,8 +128,9 @@ int INIFILE::Read(const char* section, const char* key, LOGFONTA* font) {
     }
     // A text with no comma at all names no face: the face is left as it was.
     if (const char* comma = std::strrchr(text, ',')) {
-        std::strncpy(font->lfFaceName, comma + 1, LF_FACESIZE - 1);
-        font->lfFaceName[LF_FACESIZE - 1] = '\0';
+        size_t length = WholeCharacterLength(comma + 1, LF_FACESIZE - 1);
+        std::memcpy(font->lfFaceName, comma + 1, length);
+        font->lfFaceName[length] = '\0';
     }
     return 1;
 }
@@ -223,11 +226,12 @@ int INIFILE::Write(const char* section, const char* key, const char* text) {
 
 int INIFILE::Write(const char* section, const char* key, const LOGFONTA* f) {
     char text[kTextMax + 1];
-    int n = std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld,%ld,%u,%u,%u,%u,%u,%u,%u,%u,%.31s",
+    int face = static_cast<int>(WholeCharacterLength(f->lfFaceName, LF_FACESIZE - 1));
+    int n = std::snprintf(text, sizeof text, "%ld,%ld,%ld,%ld,%ld,%u,%u,%u,%u,%u,%u,%u,%u,%.*s",
                           f->lfHeight, f->lfWidth, f->lfEscapement, f->lfOrientation, f->lfWeight,
                           f->lfItalic, f->lfUnderline, f->lfStrikeOut, f->lfCharSet,
                           f->lfOutPrecision, f->lfClipPrecision, f->lfQuality,
-                          f->lfPitchAndFamily, f->lfFaceName);
+                          f->lfPitchAndFamily, face, f->lfFaceName);
     return StoreFormatted(section, key, n, text);
 }
 

@@ -38,8 +38,10 @@ public:
     int Read(const char* section, const char* key, RECT* rect);
 
     // Writers: 1 while a file is open (a platform failure is counted in
-    // WriteFailures, not reported), 0 when none is open or when the text would
-    // not fit the 255-character limit (nothing is written then).
+    // WriteFailures, not reported), 0 when none is open. The writers that
+    // format a value refuse a text longer than 255 characters (nothing is
+    // written then); the text writer stores its text whole, however long (a
+    // pattern file's path may take 1023 characters).
     int Write(const char* section, const char* key, unsigned char value);
     int Write(const char* section, const char* key, short value);
     int Write(const char* section, const char* key, unsigned short value);

@@ -23,6 +23,7 @@ WaitContext slotWait[MAX_DEVICE];
 ControlStateHook stateHook = nullptr;
 
 constexpr DWORD kStopWaitMs = 5000;
+constexpr DWORD kTerminateWaitMs = 1000;
 // How long SuspendControl lets a thread finish the LED write it is in (a
 // debug-device exchange is bounded by the client's own receive time-out).
 constexpr DWORD kPauseWriteWaitMs = 3000;
@@ -194,7 +195,13 @@ void StopControl() {
     for (int d = 0; d < MAX_DEVICE; ++d) {
         DEVICESLOT& slot = DeviceSlot[d];
         if (!slot.Thread) continue;
-        if (WaitForSingleObject(slot.Thread, kStopWaitMs) != WAIT_OBJECT_0) TerminateThread(slot.Thread, 0);
+        if (WaitForSingleObject(slot.Thread, kStopWaitMs) != WAIT_OBJECT_0) {
+            // Termination is carried out after the call returns: until the
+            // thread is really gone it may still use its slot and its wake-up
+            // events, so both are released only then.
+            TerminateThread(slot.Thread, 0);
+            WaitForSingleObject(slot.Thread, kTerminateWaitMs);
+        }
         CloseHandle(slot.Thread);
         CloseWaitContext(&slotWait[d]);
         std::memset(&slot, 0, sizeof slot);
@@ -228,11 +235,13 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     DEVICESLOT& slot = DeviceSlot[d];
     const DEVICE& device = SETTING.Device[d];
     if (slotWait[d].Stop) BindWaitContext(&slotWait[d]);
+    // Without its context the thread could not wait: it would flood the LED.
+    bool canWait = BoundWaitContext() != nullptr;
 
     CNVGF adapter;
     unsigned result = adapter.Initialize(device.Display, device.GPU, static_cast<uint32_t>(device.Attribute));
     bool usable = NameDevice(slot, device, adapter, result);
-    if (usable && device.Enable != 0) RunDevice(slot, device, adapter);
+    if (usable && canWait && device.Enable != 0) RunDevice(slot, device, adapter);
     adapter.UnloadDLL();
     BindWaitContext(nullptr);
     return 0;

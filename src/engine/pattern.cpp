@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "debuglink/glpcli.h"
 #include "engine/waitgate.h"
@@ -31,6 +32,12 @@ public:
              c = Peek()) {
             Take();
         }
+    }
+
+    // Called before the first byte is taken. Notepad starts a UTF-8 file
+    // with a byte-order mark; it is not text of the first step.
+    void SkipByteOrderMark() {
+        if (Peek() != EOF && len_ >= 3 && std::memcmp(buffer_, "\xEF\xBB\xBF", 3) == 0) pos_ = 3;
     }
 
     void SkipLine() {
@@ -79,6 +86,7 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area) {
     if (!file) return 0;
 
     PatternSource source(file);
+    source.SkipByteOrderMark();
     int32_t luminance = 0;
     int32_t duration = 0;
     int count = 0;
@@ -106,26 +114,19 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area) {
 
 void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run) {
     if (slice == 0) slice = 1;
+    // Only device threads wait here, each bound to its context before its
+    // first write; the preview has a wait of its own.
     WaitContext* context = BoundWaitContext();
-    if (!context) {
-        // A thread without wake-up events polls its flag once per slice; each
-        // slice ends at a fixed point of the clock, so late wake-ups do not add up.
-        int64_t start = MonotonicNow();
-        if (total <= slice) {
-            SleepUntil(start + MillisecondsToTicks(total));
-            return;
-        }
-        uint32_t slices = total / slice;
-        for (uint32_t i = 1; i <= slices; ++i) {
-            if (*run == 0) return;
-            SleepUntil(start + MillisecondsToTicks(slice) * i);
-        }
-        return;
-    }
+    if (!context) return;
 
-    // A device thread's waits follow one another on a fixed schedule: a wait
-    // that begins shortly after the previous one was due counts from that
-    // point, so the time of a write or a reading does not add up into drift.
+    // The schedule, on purpose: a wait that begins less than a slice after the
+    // previous one was due counts from that due time, not from now. The time
+    // of a write or a reading is thus taken out of the wait that follows it,
+    // so the control period is exactly Timer (in whole slices) and a pattern
+    // keeps its rhythm over any number of passes, rather than lasting the time
+    // of its calls plus its holds. A wait that begins later than that (a
+    // driver call that hung, a pause) starts afresh from now instead of
+    // hurrying to catch up.
     int64_t now = MonotonicNow();
     int64_t start = now;
     if (context->Anchor != 0 && now >= context->Anchor &&
@@ -148,9 +149,11 @@ void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t
     if (context && !BeginLedWrite(context)) return;
     if (mode == 0) {
         adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value));
-    } else {
-        StoreDebugMode(GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
-                                        device.Attribute, value));
+    } else if (!GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
+                                 device.Attribute, value)) {
+        // Only the failure is stored: a confirmation that lands just after
+        // another thread's refusal must not turn debug-device mode back on.
+        StoreDebugMode(0);
     }
     if (context) EndLedWrite(context);
 }

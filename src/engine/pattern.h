@@ -22,10 +22,11 @@ int ReadPatternFile(const char* path, PATTERNSTEP* area);
 
 // Waits `total` ms: in one go when total <= slice, otherwise whole slices
 // only while *run stays non-zero. Wakes at once on a stop or pause request.
+// Device threads only: a thread with no wait context bound returns at once.
 void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run);
 
 // One brightness to the device's LED (mode 0) or to the debug device (mode
-// non-zero; its answer becomes the debug-device switch).
+// non-zero; a value it does not confirm ends debug-device mode).
 void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t mode);
 
 // One pass over `area`, up to its end mark or its last step; a stop request

@@ -71,6 +71,13 @@ void WriteAll(INIFILE& ini) {
     }
 }
 
+bool CreateEmptyFile(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
 }  // namespace
 
 void MakeStartupFont(LOGFONTA* font) {
@@ -126,9 +133,16 @@ void SaveSetting() {
     if (!target.OpenLocal(SETTING_FILE_NAME)) return;
     const char* path = target.Path();
 
-    // A read-only settings file is the user's decision: leave it alone.
+    // Only "not found" says there is no file yet. Any other failure (access
+    // denied, a share gone away) says nothing, and replacing a file we could
+    // not look at would drop the keys the program does not write.
     DWORD attributes = GetFileAttributesA(path);
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return;
+    }
+    // A read-only settings file is the user's decision: leave it alone.
     if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) return;
 
     // Write into a copy beside the file (keys the program does not write, such
@@ -137,7 +151,13 @@ void SaveSetting() {
     if (std::snprintf(temp, sizeof temp, "%s.new", path) >= static_cast<int>(sizeof temp)) return;
     SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(temp);
-    if (exists && !CopyFileA(path, temp, FALSE)) return;
+    bool copied = exists ? CopyFileA(path, temp, FALSE) != FALSE : CreateEmptyFile(temp);
+    if (!copied) {
+        // A folder that takes no new file can still hold a file the user may
+        // write (as under Program Files): write the keys into it in place.
+        WriteAll(target);
+        return;
+    }
 
     INIFILE copy;
     copy.Open(temp);

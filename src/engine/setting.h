@@ -30,7 +30,9 @@ extern const char* const SETTING_FILE_NAME;
 
 void LoadSetting();
 // Writes every persisted field. The file is replaced in one step only once
-// every key has been written, so a failure never leaves it half-written.
+// every key has been written, so a failure never leaves it half-written;
+// where no file can be made beside it, the keys are written into it in place.
+// A file that is read-only, or that cannot be looked at, is left alone.
 void SaveSetting();
 
 // The preview font the program starts with, before any settings file is read.

@@ -21,13 +21,7 @@ void CountWakeup() { InterlockedIncrement(&wakeups); }
 // wake-ups for nothing.
 constexpr uint32_t kDueMarginMs = 1;
 
-DWORD WaitMilliseconds(int64_t ticks) {
-    int64_t perSecond = TicksPerSecond();
-    int64_t ms = (ticks * 1000 + perSecond - 1) / perSecond;
-    if (ms < 1) return 1;
-    if (ms > 0x7FFFFFFF) return 0x7FFFFFFF;
-    return static_cast<DWORD>(ms);
-}
+DWORD WaitMilliseconds(int64_t ticks) { return TicksToWaitMilliseconds(ticks, TicksPerSecond()); }
 
 // Holds the thread while the gate is closed; returns when it opens or the
 // thread is asked to stop.
@@ -52,16 +46,24 @@ int64_t TicksPerSecond() {
     return frequency.QuadPart > 0 ? frequency.QuadPart : 1000;
 }
 
-int64_t MillisecondsToTicks(uint32_t ms) { return static_cast<int64_t>(ms) * TicksPerSecond() / 1000; }
+int64_t MillisecondsToTicks(uint32_t ms) { return MillisecondsToTicks(ms, TicksPerSecond()); }
+
+// ms * perSecond overflows 64 bits for the longest holds (a step of -1 ms is
+// 4294967295 ms) on a counter of about 2 GHz or more, and the wait would end
+// at once: whole seconds and the rest are converted apart, to the same result.
+int64_t MillisecondsToTicks(uint32_t ms, int64_t perSecond) {
+    return static_cast<int64_t>(ms / 1000) * perSecond + static_cast<int64_t>(ms % 1000) * perSecond / 1000;
+}
+
+DWORD TicksToWaitMilliseconds(int64_t ticks, int64_t perSecond) {
+    if (ticks <= 0) return 1;
+    int64_t ms = ticks / perSecond * 1000 + (ticks % perSecond * 1000 + perSecond - 1) / perSecond;
+    if (ms > 0x7FFFFFFF) return 0x7FFFFFFF;
+    return static_cast<DWORD>(ms);
+}
 
 double TicksToMilliseconds(int64_t ticks) {
     return static_cast<double>(ticks) * 1000.0 / static_cast<double>(TicksPerSecond());
-}
-
-void SleepUntil(int64_t due) {
-    for (int64_t left = due - MonotonicNow(); left > 0; left = due - MonotonicNow()) {
-        Sleep(WaitMilliseconds(left));
-    }
 }
 
 bool PrepareWaitGate() {

@@ -14,9 +14,12 @@
 int64_t MonotonicNow();
 int64_t TicksPerSecond();
 int64_t MillisecondsToTicks(uint32_t ms);
+// The same on a clock of `perSecond` ticks; exact for every `ms`.
+int64_t MillisecondsToTicks(uint32_t ms, int64_t perSecond);
+// The platform wait that covers `ticks` of such a clock: milliseconds rounded
+// up, at least 1 and at most 0x7FFFFFFF.
+DWORD TicksToWaitMilliseconds(int64_t ticks, int64_t perSecond);
 double TicksToMilliseconds(int64_t ticks);
-// Sleeps until the clock reaches `due`, however the platform rounds its sleeps.
-void SleepUntil(int64_t due);
 
 // What one device thread waits on besides the clock.
 struct WaitContext {
@@ -37,7 +40,7 @@ void CloseWaitContext(WaitContext* context);
 void WakeForStop(WaitContext* context);
 
 // The context the calling thread waits with; null for threads that have none
-// (they wait slice by slice on the clock alone and pass the gate freely).
+// (they pass the gate freely and cannot wait in SleepWhileRunning).
 void BindWaitContext(WaitContext* context);
 WaitContext* BoundWaitContext();
 

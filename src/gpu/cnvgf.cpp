@@ -94,11 +94,16 @@ bool CNVGF::SelectGpu(uint32_t display, uint32_t gpu) {
     gpuCount_ = count < static_cast<NvU32>(NVAPI_MAX_PHYSICAL_GPUS) ? count : NVAPI_MAX_PHYSICAL_GPUS;
     if (gpu >= gpuCount_) return false;
     gpu_ = gpu;
+    // A driver may fill all 64 bytes of a name with no terminator: the name
+    // would run into the fields after it in every label.
+    char* name = driverVersion_.szAdapterString;
     if (NvAPI_GetDisplayDriverVersion(displayHandle_, &driverVersion_) != NVAPI_OK) return false;
+    name[NVAPI_SHORT_STRING_MAX - 1] = '\0';
     // Some drivers answer with a placeholder instead of the board's name.
-    if (EqualsIgnoringCase(driverVersion_.szAdapterString, NOT_IMPLEMENTED_ADAPTER) &&
-        NvAPI_GPU_GetFullName(Gpu(), driverVersion_.szAdapterString) != NVAPI_OK)
-        return false;
+    if (EqualsIgnoringCase(name, NOT_IMPLEMENTED_ADAPTER)) {
+        if (NvAPI_GPU_GetFullName(Gpu(), name) != NVAPI_OK) return false;
+        name[NVAPI_SHORT_STRING_MAX - 1] = '\0';
+    }
     return true;
 }
 

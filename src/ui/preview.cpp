@@ -35,7 +35,7 @@ void PreviewSleep(uint32_t total, uint32_t slice) {
         if (PreviewSlot.Run == 0) return;
         int64_t left = due - MonotonicNow();
         if (left <= 0) return;
-        DWORD ms = static_cast<DWORD>((left * 1000 + TicksPerSecond() - 1) / TicksPerSecond());
+        DWORD ms = TicksToWaitMilliseconds(left, TicksPerSecond());
         if (WaitForSingleObject(PreviewSlot.Event, ms) == WAIT_FAILED) Sleep(ms);
     }
 }

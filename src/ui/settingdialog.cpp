@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/dbcs.h"
 #include "engine/control.h"
 #include "engine/setting.h"
 #include "gpu/devicesearch.h"
@@ -354,16 +355,7 @@ void SplitPlayFile(const char* path, char (&folder)[1024], char (&name)[1024]) {
     name[0] = '\0';
     if (path == nullptr) return;
     size_t length = strnlen(path, sizeof folder - 1);
-    // The second byte of a double-byte character can be 0x5C ("表"): only a
-    // byte that starts a character can be the separator.
-    const char* slash = nullptr;
-    for (size_t i = 0; i < length; ++i) {
-        if (path[i] == '\\') {
-            slash = path + i;
-        } else if (IsDBCSLeadByte(static_cast<BYTE>(path[i])) && i + 1 < length) {
-            ++i;
-        }
-    }
+    const char* slash = FindLastBackslash(path, length);
     if (slash == nullptr) {
         std::memcpy(name, path, length);
         name[length] = '\0';

@@ -34,8 +34,8 @@ using testsupport::SimSet;
 // A copy of the program in a folder of its own.
 class Program {
 public:
-    explicit Program(const std::string& ini) {
-        exe_ = dir_.File(TEST_PROGRAM);
+    explicit Program(const std::string& ini, const std::string& name = TEST_PROGRAM) {
+        exe_ = dir_.File(name);
         testsupport::CopyTo(testsupport::BinPath(TEST_PROGRAM), exe_);
         testsupport::WriteFile(IniPath(), ini);
     }
@@ -49,6 +49,7 @@ public:
     }
 
     std::string IniPath() const { return dir_.File("GLIMDECK.INI"); }
+    std::string Folder() const { return dir_.Path(); }
     const std::string& Exe() const { return exe_; }
 
     // Starts the resident instance and waits for its window.
@@ -211,8 +212,11 @@ TEST_F(ResidentProcessTest, ExternalSetUnpacksTheSelectorAndReportsTheResult) {
 }
 
 TEST_F(ResidentProcessTest, SaveWritesTheChangedMethodToTheFile) {
-    Program program(FixedAndTemperature());
+    // Renamed so that its own path holds 0x5C as the second byte of "表":
+    // the settings file is still the one beside it.
+    Program program(FixedAndTemperature(), "表示.EXE");
     ASSERT_TRUE(program.Start());
+    EXPECT_TRUE(WaitForSet(program.Resident().Pid(), 0, 0, 0, 40)) << "the settings file was read";
     program.Command(PlayTypeCommand(0, PLAY_FAN));
     program.Command(IDM_SAVE);
     std::string text = testsupport::ReadFile(program.IniPath());
@@ -225,6 +229,15 @@ TEST_F(ResidentProcessTest, SaveWritesTheChangedMethodToTheFile) {
     EXPECT_NE(section.find("Luminance=40"), std::string::npos) << section;
     EXPECT_NE(text.find("[DEVICE7]"), std::string::npos) << "all eight devices are saved";
     EXPECT_NE(text.find("Timer=1000"), std::string::npos);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((program.Folder() + "\\*.INI").c_str(), &found);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    std::vector<std::string> files;
+    do {
+        files.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    EXPECT_EQ(files, std::vector<std::string>{"GLIMDECK.INI"});
 }
 
 TEST_F(ResidentProcessTest, AllOnAndAllOffWhilePausedReachOnlyEnabledDevices) {

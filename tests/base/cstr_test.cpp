@@ -95,6 +95,13 @@ TEST(Cstr, Trims) {
     EXPECT_EQ(0u, all.Length());
     CSTR none;
     EXPECT_EQ(nullptr, none.Trim(nullptr));
+
+    // The second byte of "表" is a backslash, its first one is in the set
+    // "表": a double-byte character is never cut in two.
+    CSTR folder("C:\\表\\");
+    EXPECT_STREQ("C:\\表", folder.TrimRight("\\"));
+    CSTR lead("表x表");
+    EXPECT_STREQ("表x表", lead.Trim("表"));
 }
 
 TEST(Cstr, NumberConversions) {
@@ -110,6 +117,10 @@ TEST(Cstr, CaseAndOffsets) {
     CSTR s("MiXeD 9");
     EXPECT_STREQ("MIXED 9", s.Upper());
     EXPECT_STREQ("mixed 9", s.Lower());
+    // "ア" and "イ" end in the bytes of "A" and "C": they stay as they are.
+    CSTR kana("アイxY");
+    EXPECT_STREQ("アイXY", kana.Upper());
+    EXPECT_STREQ("アイxy", kana.Lower());
     EXPECT_STREQ("9", s.String(6));
     EXPECT_STREQ("", s.String(7));
     EXPECT_EQ(nullptr, s.String(8));

@@ -4,9 +4,19 @@
 #include <string>
 
 #include "base/inifile.h"
+#include "importpatch.h"
 #include "testsupport.h"
 
 namespace {
+
+// What the writers hand to the platform, recorded on the way.
+std::string lastWritten;
+testsupport::ImportPatch* writePatch = nullptr;
+BOOL WINAPI RecordWrite(LPCSTR section, LPCSTR key, LPCSTR text, LPCSTR file) {
+    lastWritten = text ? text : "";
+    return reinterpret_cast<BOOL(WINAPI*)(LPCSTR, LPCSTR, LPCSTR, LPCSTR)>(writePatch->Original())(section, key,
+                                                                                                 text, file);
+}
 
 class IniFileTest : public ::testing::Test {
 protected:
@@ -141,6 +151,26 @@ TEST_F(IniFileTest, FontForm) {
     EXPECT_EQ(1, ini.Read("S", "Wide", &partial));
     EXPECT_EQ(1, partial.lfItalic);
     EXPECT_STREQ("ABCDEFGHIJKLMNOPQRSTUVWXYZ01234", partial.lfFaceName);
+
+    // The 31st byte of a face starts "表": the cut falls before it, on both
+    // sides, so no face ends in half a character.
+    const char* japanese = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123表示";
+    WritePrivateProfileStringA("S", "Cut", (std::string("1,2,3,4,5,0,0,0,0,0,0,0,0,") + japanese).c_str(),
+                               path.c_str());
+    EXPECT_EQ(1, ini.Read("S", "Cut", &partial));
+    EXPECT_STREQ("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", partial.lfFaceName);
+    // Wine drops a lone first byte on its way into the file; what the writer
+    // hands over shows whether it cut.
+    std::memcpy(partial.lfFaceName, japanese, sizeof partial.lfFaceName);  // no terminator
+    {
+        testsupport::ImportPatch patch("kernel32.dll", "WritePrivateProfileStringA",
+                                       reinterpret_cast<void*>(&RecordWrite));
+        writePatch = &patch;
+        ASSERT_TRUE(patch.Ok());
+        ini.Write("S", "Cut", &partial);
+        writePatch = nullptr;
+    }
+    EXPECT_EQ("1,2,3,4,5,0,0,0,0,0,0,0,0,ABCDEFGHIJKLMNOPQRSTUVWXYZ0123", lastWritten);
 
     // Missing: 0 and untouched.
     LOGFONTA untouched = font;

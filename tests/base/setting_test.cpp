@@ -4,9 +4,22 @@
 #include <string>
 
 #include "engine/setting.h"
+#include "importpatch.h"
 #include "testsupport.h"
 
 namespace {
+
+// GetFileAttributesA as on a share that refuses to be looked at: the settings
+// file cannot be seen, every other file can.
+testsupport::ImportPatch* attributesPatch = nullptr;
+DWORD WINAPI AttributesDenied(LPCSTR name) {
+    size_t n = std::strlen(name);
+    if (n >= 12 && lstrcmpiA(name + n - 12, "GLIMDECK.INI") == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return reinterpret_cast<DWORD(WINAPI*)(LPCSTR)>(attributesPatch->Original())(name);
+}
 
 // Each case starts from a zeroed record with the start-up font, as the
 // program does, and no settings file beside the test program.
@@ -23,6 +36,7 @@ protected:
         SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(path.c_str());
         DeleteFileA((path + ".new").c_str());
+        RemoveDirectoryA((path + ".new").c_str());
     }
     void WriteIni(const std::string& text) { ASSERT_TRUE(testsupport::WriteFile(path, text)); }
     std::string path;
@@ -56,6 +70,12 @@ TEST_F(SettingTest, DefaultsWithoutAFile) {
         EXPECT_STREQ("GLIMDECK.GLP", dev.PlayFile);
     }
     EXPECT_FALSE(testsupport::FileExists(path));  // loading never creates the file
+
+    SaveSetting();
+    std::string text = testsupport::ReadFile(path);
+    EXPECT_NE(std::string::npos, text.find("Timer=1000")) << text;
+    EXPECT_NE(std::string::npos, text.find("[DEVICE7]")) << text;
+    EXPECT_FALSE(testsupport::FileExists(path + ".new"));
 }
 
 TEST_F(SettingTest, LimitsOnLoad) {
@@ -134,7 +154,11 @@ TEST_F(SettingTest, SavedTextKeepsForeignKeysAndUsesDecimal) {
 }
 
 TEST_F(SettingTest, LoadSaveLoadGivesTheSameRecord) {
-    WriteIni("[GLOBAL]\r\nTimer=3000\r\nResolution=50\r\nBalloon=0\r\n[CLOCK]\r\nBase=10\r\nBoost=90\r\n"
+    // The text writer is not held to the 255 characters of the formatted ones.
+    const std::string longFile = "C:\\" + std::string(1023 - 7, 'p') + ".GLP";
+    ASSERT_EQ(1023u, longFile.size());
+    WriteIni("[DEVICE3]\r\nPlayFile=" + longFile + "\r\n"
+             "[GLOBAL]\r\nTimer=3000\r\nResolution=50\r\nBalloon=0\r\n[CLOCK]\r\nBase=10\r\nBoost=90\r\n"
              "[PSTATE]\r\nP0=1\r\nP15=99\r\n[PREVIEW]\r\nLogo=RTX & more\r\n"
              "Font=-20,0,0,0,400,1,1,0,128,3,2,1,34,Courier New\r\n"
              "[DEVICE0]\r\nEnable=1\r\nDisplay=3\r\nGPU=2\r\nAttribute=1\r\nPlayType=6\r\nLuminance=7\r\n"
@@ -147,6 +171,7 @@ TEST_F(SettingTest, LoadSaveLoadGivesTheSameRecord) {
     EXPECT_EQ(0, std::memcmp(&first, &SETTING, sizeof SETTING));
     EXPECT_EQ(7, SETTING.Device[5].PlayType);
     EXPECT_EQ(-1, SETTING.Device[5].Attribute);
+    EXPECT_EQ(longFile, SETTING.Device[3].PlayFile);
 }
 
 TEST_F(SettingTest, AFileThatCannotBeWrittenIsLeftIntact) {
@@ -159,4 +184,34 @@ TEST_F(SettingTest, AFileThatCannotBeWrittenIsLeftIntact) {
     EXPECT_EQ(original, testsupport::ReadFile(path));
     EXPECT_EQ(5000u, SETTING.Timer);  // the record is unchanged
     EXPECT_FALSE(testsupport::FileExists(path + ".new"));
+
+    // A file that cannot be looked at may be there all the same, with keys
+    // of the user's own: it is not replaced.
+    const std::string mine = "[GLOBAL]\r\nDebug=1\r\nTimer=2000\r\n";
+    ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+    WriteIni(mine);
+    {
+        testsupport::ImportPatch patch("kernel32.dll", "GetFileAttributesA",
+                                       reinterpret_cast<void*>(&AttributesDenied));
+        attributesPatch = &patch;
+        ASSERT_TRUE(patch.Ok());
+        SaveSetting();
+        attributesPatch = nullptr;
+    }
+    EXPECT_EQ(mine, testsupport::ReadFile(path));
+    EXPECT_FALSE(testsupport::FileExists(path + ".new"));
+}
+
+TEST_F(SettingTest, AFolderThatTakesNoNewFileGetsTheKeysInPlace) {
+    // No copy can be made beside the file (here: its name is taken by a folder).
+    WriteIni("[GLOBAL]\r\nDebug=1\r\nTimer=2000\r\n");
+    ASSERT_TRUE(CreateDirectoryA((path + ".new").c_str(), nullptr));
+    LoadSetting();
+    SETTING.Timer = 5000;
+    SETTING.Device[6].Enable = 1;
+    SaveSetting();
+    std::string text = testsupport::ReadFile(path);
+    EXPECT_NE(std::string::npos, text.find("Timer=5000")) << text;
+    EXPECT_NE(std::string::npos, text.find("Debug=1")) << text;
+    EXPECT_NE(std::string::npos, text.find("[DEVICE6]\r\nEnable=1\r\n")) << text;
 }

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "enginetest.h"
+#include "gpu/cnvgf.h"
 
 using testsupport::GlimsimDatagram;
 
@@ -97,4 +98,23 @@ TEST_F(DebugDeviceTest, ARefusedNotificationReturnsEveryThreadToItsAdapter) {
     size_t notifications = link.Of("notify").size();
     Sleep(500);
     EXPECT_EQ(notifications, link.Of("notify").size()) << "the device hears no more";
+}
+
+TEST_F(DebugDeviceTest, AConfirmationAfterARefusalLeavesDebugModeOff) {
+    // Threads that read the mode before another thread's refusal still send
+    // their values; the device confirming those must not turn the mode back on.
+    ASSERT_TRUE(link.Start("--leds 0,0,0"));
+    SETTING.Debug = 1;
+    CNVGF adapter;  // never used: every value goes to the debug device
+    DEVICE present = SETTING.Device[0];
+    DEVICE missing = present;
+    missing.Attribute = 1;  // the device has no such LED
+    WriteLuminance(missing, adapter, 10, 1);
+    EXPECT_EQ(0, SETTING.Debug);
+    WriteLuminance(present, adapter, 20, 1);
+    WriteLuminance(present, adapter, 30, 1);
+    EXPECT_EQ(0, SETTING.Debug);
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return link.Of("notify").size() >= 3; }, 5000));
+    EXPECT_EQ(0, link.Of("notify")[0].status);
+    EXPECT_EQ(1, link.Of("notify")[2].status) << "the later values were confirmed";
 }

@@ -69,6 +69,10 @@ TEST_F(PatternReaderTest, FormsOfAStep) {
     EXPECT_EQ(2, Read("100 ,500\n7,9\n"));
     ExpectSteps({{100, 0}, {7, 9}});
 
+    // A file saved by Notepad as UTF-8 starts with a byte-order mark.
+    EXPECT_EQ(2, Read("\xEF\xBB\xBF" "100,500\r\n0,500\r\n"));
+    ExpectSteps({{100, 500}, {0, 500}});
+
     // A negative duration is kept as its unsigned value.
     EXPECT_EQ(1, Read("10,-1\n"));
     EXPECT_EQ(4294967295u, area->steps[0].Duration);

@@ -2,6 +2,9 @@
 // driver. The device threads are tested through the simulated driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "engine/pattern.h"
 #include "engine/waitgate.h"
 #include "testsupport.h"
@@ -37,6 +40,7 @@ public:
     volatile LONG done = 0;
     volatile LONG result = -1;
     volatile LONG writes = 0;
+    double heldMs[8] = {};
 
 private:
     static DWORD WINAPI Main(LPVOID p) {
@@ -64,32 +68,70 @@ void WriteAndWaitLoop(BoundWorker* w, uint32_t total, uint32_t slice) {
 
 }  // namespace
 
-TEST(SleepWhileRunning, ArithmeticWithoutWakeEvents) {
-    volatile int32_t run = 0;
-    int64_t t0 = MonotonicNow();
-    SleepWhileRunning(1000, 100, &run);
-    EXPECT_LT(ElapsedMs(t0), 50.0) << "a stopped flag ends a long wait at once";
+TEST(SleepWhileRunning, WholeSlicesOnlyAndShortWaitsWhole) {
+    BoundWorker worker([](BoundWorker* w) {
+        w->run = 0;
+        int64_t t0 = MonotonicNow();
+        SleepWhileRunning(1000, 100, &w->run);
+        w->heldMs[0] = ElapsedMs(t0);
+        t0 = MonotonicNow();
+        SleepWhileRunning(80, 100, &w->run);
+        w->heldMs[1] = ElapsedMs(t0);
+        w->run = 1;
+        for (int i = 2; i < 7; ++i) {
+            t0 = MonotonicNow();
+            SleepWhileRunning(390, 200, &w->run);
+            w->heldMs[i] = ElapsedMs(t0);
+        }
+    });
+    ASSERT_TRUE(worker.Join(10000));
+    EXPECT_LT(worker.heldMs[0], 150.0) << "a stopped flag ends a long wait at once";
+    EXPECT_GE(worker.heldMs[1], 79.0) << "one slice or less is slept whatever the flag";
+    std::vector<double> held(worker.heldMs + 2, worker.heldMs + 7);
+    std::sort(held.begin(), held.end());
+    // 390 ms in slices of 200: one slice; the 190 ms left over are not slept.
+    EXPECT_GT(held[2], 150.0);
+    EXPECT_LT(held[2], 300.0);
+}
 
-    t0 = MonotonicNow();
-    SleepWhileRunning(80, 100, &run);
-    EXPECT_GE(ElapsedMs(t0), 79.0) << "one slice or less is slept whatever the flag";
+TEST(SleepWhileRunning, TickConversionsHoldAtTheExtremes) {
+    // A step of -1 ms is held 4294967295 ms: on a counter of 2 GHz or more,
+    // milliseconds times ticks per second no longer fit 64 bits.
+    struct {
+        uint32_t ms;
+        int64_t perSecond;
+        int64_t ticks;
+    } cases[] = {
+        {0, 3000000000LL, 0},
+        {1, 1000, 1},
+        {1050, 10000000, 10500000},
+        {999, 3000000000LL, 2997000000LL},
+        {4294967295u, 10000000, 42949672950000LL},
+        {4294967295u, 3000000000LL, 12884901885000000LL},
+        {4294967295u, 10000000000LL, 42949672950000000LL},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.ticks, MillisecondsToTicks(c.ms, c.perSecond)) << c.ms << " ms at " << c.perSecond;
 
-    run = 1;
-    t0 = MonotonicNow();
-    SleepWhileRunning(350, 100, &run);
-    double held = ElapsedMs(t0);
-    EXPECT_GE(held, 299.0);
-    EXPECT_LT(held, 345.0) << "the remainder of the division is not slept";
+    // Back to platform waits: rounded up, at least 1, at most 0x7FFFFFFF.
+    const int64_t fast = 10000000000LL;
+    EXPECT_EQ(0x7FFFFFFEu, TicksToWaitMilliseconds(MillisecondsToTicks(0x7FFFFFFEu, fast), fast));
+    EXPECT_EQ(0x7FFFFFFFu, TicksToWaitMilliseconds(MillisecondsToTicks(4294967295u, fast), fast));
+    EXPECT_EQ(1000001u, TicksToWaitMilliseconds(3000000000001LL, 3000000000LL));
+    EXPECT_EQ(1u, TicksToWaitMilliseconds(1, fast));
+    EXPECT_EQ(1u, TicksToWaitMilliseconds(0, fast));
 }
 
 TEST(WaitGate, AStopWakesALongWaitAtOnce) {
-    BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 100, &w->run); });
+    // Slices of 5 s: a thread that looked at its flag once per slice would
+    // take seconds to notice.
+    BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 5000, &w->run); });
     ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
     Sleep(50);
     int64_t t0 = MonotonicNow();
     worker.Stop();
     ASSERT_TRUE(worker.Join(5000));
-    EXPECT_LT(ElapsedMs(t0), 60.0);
+    EXPECT_LT(ElapsedMs(t0), 150.0);
 }
 
 TEST(WaitGate, ALongWaitWakesOnceNotOncePerSlice) {
@@ -124,7 +166,7 @@ TEST(WaitGate, AStopEndsAPausedThreadPromptly) {
     bool ended = worker.Join(5000);
     OpenPauseGate();
     ASSERT_TRUE(ended);
-    EXPECT_LT(ElapsedMs(t0), 60.0);
+    EXPECT_LT(ElapsedMs(t0), 150.0);
     EXPECT_EQ(1, worker.writes);
 }
 

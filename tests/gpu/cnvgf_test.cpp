@@ -93,6 +93,17 @@ TEST_F(CnvgfTest, DeviceName) {
         Ready(a);
         EXPECT_STREQ("not implemented", a.DeviceName()) << "only the whole placeholder counts";
     }
+    // Names of all 64 bytes, with no terminator, end at 63 characters.
+    const std::string full(64, 'N'), adapter(64, 'A');
+    for (const std::string& answer : {adapter, std::string("not implemented yet")}) {
+        machine.Gpu(0, 0).name = full;
+        machine.Gpu(0, 0).adapter = answer;
+        Use(machine);
+        CNVGF a;
+        Ready(a);
+        const std::string& used = answer == adapter ? adapter : full;
+        EXPECT_EQ(used.substr(0, 63), a.DeviceName()) << answer;
+    }
     machine.Gpu(0, 0).adapter = "Not Implemented Yet";
     machine.Gpu(0, 0).status["GPU_GetFullName"] = -5;
     Use(machine);
@@ -115,14 +126,27 @@ TEST_F(CnvgfTest, SecondInitializeNeedsUnload) {
 // The adapter's reference must be on the library in the system directory,
 // never on the driver library that lies beside this test program.
 TEST_F(CnvgfTest, ReferenceIsOnTheSystemLibrary) {
-    ASSERT_TRUE(testsupport::FileExists(testsupport::BinPath(TEST_DRIVER)));
-    CNVGF a;
-    Ready(a);
-    char system[MAX_PATH];
-    UINT n = GetSystemDirectoryA(system, MAX_PATH);
-    ASSERT_GT(n, 0u);
-    EXPECT_EQ(0, lstrcmpiA((std::string(system, n) + "\\" TEST_DRIVER).c_str(), NvApiLibraryPath()));
-    EXPECT_EQ(nullptr, GetModuleHandleA(testsupport::BinPath(TEST_DRIVER).c_str()));
+    const std::string beside = testsupport::BinPath(TEST_DRIVER);
+    ASSERT_TRUE(testsupport::FileExists(beside));
+    {
+        CNVGF a;
+        Ready(a);
+        char system[MAX_PATH];
+        UINT n = GetSystemDirectoryA(system, MAX_PATH);
+        ASSERT_GT(n, 0u);
+        EXPECT_EQ(0, lstrcmpiA((std::string(system, n) + "\\" TEST_DRIVER).c_str(), NvApiLibraryPath()));
+    }
+    // With no driver in the system directory (and so none loaded), a search
+    // by name would find the one beside this program.
+    testsupport::TempDir empty;
+    NvApiReloadForTest(empty.Path().c_str());
+    ASSERT_EQ(nullptr, GetModuleHandleA(TEST_DRIVER));
+    {
+        CNVGF a;
+        EXPECT_FALSE(a.LoadDLL());
+        EXPECT_EQ(nullptr, GetModuleHandleA(beside.c_str()));
+    }
+    NvApiReloadForTest(nullptr);
 }
 
 TEST_F(CnvgfTest, Temperature) {

@@ -3,14 +3,15 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/dbcs.h"
+
 namespace testsupport {
 
 std::string BinDir() {
     char path[MAX_PATH] = {};
     DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string s(path, n);
-    size_t slash = s.find_last_of('\\');
-    return slash == std::string::npos ? std::string(".") : s.substr(0, slash);
+    const char* slash = FindLastBackslash(path, n);
+    return slash ? std::string(path, static_cast<size_t>(slash - path)) : std::string(".");
 }
 
 std::string BinPath(const std::string& name) { return BinDir() + "\\" + name; }

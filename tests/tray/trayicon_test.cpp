@@ -35,9 +35,13 @@ protected:
         TrayIcon.Destroy();
         SetTrayNotifyProc(previous);
     }
+    // The slots get distinct stand-in handles (not owned, so never
+    // destroyed): a test that mixes up the icons then tells them apart.
     void CreateTray() {
         window = reinterpret_cast<HWND>(0x1234);
         ASSERT_EQ(1, TrayIcon.Create(GetModuleHandleA(nullptr), window));
+        TrayIcon.slots[0].Icon = reinterpret_cast<HICON>(0x1010);
+        TrayIcon.slots[1].Icon = reinterpret_cast<HICON>(0x1020);
     }
     TrayNotifyProc previous = nullptr;
     HWND window = nullptr;
@@ -124,6 +128,7 @@ TEST_F(TrayIconTest, TooltipAndIconFollowTheRunningState) {
     UpdateTrayTip(0);
     ASSERT_EQ(2u, sent.size());
     EXPECT_STREQ("Glimmerdeck - 停止中", sent[1].data.szTip);
+    EXPECT_EQ(TrayIcon.slots[1].Icon, sent[1].data.hIcon);
     EXPECT_EQ(std::strlen("Glimmerdeck - ") + 6, std::strlen(sent[1].data.szTip)) << "code page 932 text";
     EXPECT_EQ(1u, TrayIcon.current);
 }
