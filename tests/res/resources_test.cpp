@@ -95,4 +95,9 @@ TEST_F(ResourcesTest, ManifestAsksForCommonControlsSix) {
     size_t dependency = xml.find("Microsoft.Windows.Common-Controls");
     ASSERT_NE(std::string::npos, dependency);
     EXPECT_NE(std::string::npos, xml.find("version=\"6.0.0.0\"", dependency));
+    // The program's own identity carries the version of the version block.
+    size_t self = xml.find("name=\"Glimmerdeck.GLIMDK32\"");
+    ASSERT_NE(std::string::npos, self);
+    std::string identity = xml.substr(self, xml.find("/>", self) - self);
+    EXPECT_NE(std::string::npos, identity.find("version=\"1.0.3.0\"")) << identity;
 }
