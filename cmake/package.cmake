@@ -23,9 +23,6 @@ install(FILES LICENSE DESTINATION . RENAME LICENSE.txt COMPONENT documents)
 install(FILES ${GLIM_RELEASE_PICTURES} DESTINATION docs COMPONENT documents)
 
 # The archive's name carries the version the About box shows.
-file(STRINGS ${CMAKE_SOURCE_DIR}/src/res/resource.h GLIM_VERSION_LINE
-     REGEX "^#define GLIM_VERSION_TEXT ")
-string(REGEX REPLACE ".*\"(.*)\".*" "\\1" GLIM_VERSION_TEXT "${GLIM_VERSION_LINE}")
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Glimmerdeck)

@@ -13,8 +13,10 @@ constexpr const char* GLIM_MUTEX_NAME = "GLIMMERDECK";
 // WM_APP-based private messages of the main window.
 constexpr unsigned WM_TRAYNOTIFY = 0x8001;       // tray icon callback
 constexpr unsigned WM_GLIMDECK = 0x8002;         // wParam brightness, lParam selector; result 1 set, 0 not
-constexpr unsigned WM_CONTROL_RESUME = 0x8003;   // result 1
-constexpr unsigned WM_CONTROL_SUSPEND = 0x8004;  // result 1
+// Resume and suspend answer 1, or 0 while the program is still starting (its
+// start would undo the change).
+constexpr unsigned WM_CONTROL_RESUME = 0x8003;
+constexpr unsigned WM_CONTROL_SUSPEND = 0x8004;
 
 // The WM_GLIMDECK selector: display in bits 0..3, GPU in 8..15, attribute in
 // 16..23. Bits 4..7 and 24..31 carry nothing and are ignored on receipt.

@@ -46,13 +46,24 @@ bool BringUpDebugClient() {
            WS32LIB.WSAStartup(WINSOCK_VERSION_2_0, &GlpWsaData) == 0 && GlpClient.Open() == 0;
 }
 
-void AddTrayIcon() {
-    if (!TrayIcon.IsCreated()) return;
-    TrayIcon.data.uFlags |= NIF_TIP;
-    std::strncpy(TrayIcon.data.szTip, "Glimmerdeck", sizeof TrayIcon.data.szTip - 1);
-    if (TrayIcon.count == 0) return;
-    TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
-    TrayIcon.current = 0;
+// Where the main window is in its life, kept in the window's user data (a
+// new window starts at 0). Creation dispatches messages that other programs
+// send meanwhile (the shell call that adds the tray icon, the failure boxes),
+// and any program can send the window a WM_CREATE of its own.
+constexpr LONG_PTR STAGE_CREATING = 1;
+constexpr LONG_PTR STAGE_CREATED = 2;
+constexpr LONG_PTR STAGE_CLOSE_DEFERRED = 4;
+
+LONG_PTR Stage(HWND window) { return GetWindowLongPtrA(window, GWLP_USERDATA); }
+void MarkStage(HWND window, LONG_PTR bits) { SetWindowLongPtrA(window, GWLP_USERDATA, Stage(window) | bits); }
+bool IsCreated(HWND window) { return (Stage(window) & STAGE_CREATED) != 0; }
+
+// Adds the tray icon showing slot `slot`'s icon, with the record's tooltip:
+// at start-up, and again when the shell's taskbar has been recreated.
+void AddTrayIcon(uint32_t slot) {
+    if (!TrayIcon.IsCreated() || slot >= TrayIcon.count) return;
+    TrayIcon.data.hIcon = TrayIcon.slots[slot].Icon;
+    TrayIcon.current = slot;
     SendTrayNotify(NIM_ADD, &TrayIcon.data);
 }
 
@@ -70,8 +81,14 @@ bool CreationSequence(HWND window) {
     }
     if (TrayIcon.loaded < TrayIcon.count) TrayIcon.SetIcon(TrayIcon.loaded++, IDI_TRAY_RUNNING);
     if (TrayIcon.loaded < TrayIcon.count) TrayIcon.SetIcon(TrayIcon.loaded++, IDI_TRAY_STOPPED);
-    AddTrayIcon();
+    if (TrayIcon.IsCreated()) {
+        TrayIcon.data.uFlags |= NIF_TIP;
+        std::strncpy(TrayIcon.data.szTip, "Glimmerdeck", sizeof TrayIcon.data.szTip - 1);
+    }
+    AddTrayIcon(0);
 
+    // Threads started now would outlive the window: its close is already due.
+    if (Stage(window) & STAGE_CLOSE_DEFERRED) return false;
     if (!StartControl()) {
         MessageBoxA(nullptr, "スレッドの生成に失敗しました。", ERROR_TITLE, ERROR_STYLE);
         return false;
@@ -102,7 +119,12 @@ void OnPlayTypeCommand(UINT id) {
 }
 
 LRESULT OnCreate(HWND window) {
-    if (!CreationSequence(window)) PostMessageA(window, WM_CLOSE, 0, 0);
+    // The program starts once, whoever sends WM_CREATE again.
+    if (Stage(window) != 0) return 0;
+    MarkStage(window, STAGE_CREATING);
+    bool started = CreationSequence(window);
+    MarkStage(window, STAGE_CREATED);
+    if (!started || (Stage(window) & STAGE_CLOSE_DEFERRED)) PostMessageA(window, WM_CLOSE, 0, 0);
     return 0;
 }
 
@@ -112,11 +134,19 @@ LRESULT OnDestroy() {
 }
 
 LRESULT OnClose(HWND window) {
+    // Destroyed in the middle of its creation, the window would leave that
+    // creation to start control threads that nobody stops.
+    if (!IsCreated(window)) {
+        MarkStage(window, STAGE_CLOSE_DEFERRED);
+        return 0;
+    }
     DestroyWindow(window);
     return 0;
 }
 
 LRESULT OnCommand(HWND window, UINT id) {
+    // Nothing the menu offers can run before the program is up.
+    if (!IsCreated(window)) return 0;
     switch (id) {
     case IDM_RESUME: ResumeControl(); break;
     case IDM_SUSPEND: SuspendControl(); break;
@@ -134,6 +164,7 @@ LRESULT OnCommand(HWND window, UINT id) {
 }
 
 LRESULT OnTrayNotify(HWND window, LPARAM mouseMessage) {
+    if (!IsCreated(window)) return 0;
     switch (static_cast<UINT>(mouseMessage)) {
     case WM_LBUTTONDBLCLK:
         ShowSettingDialog(window);
@@ -160,25 +191,25 @@ LRESULT OnExternalSet(WPARAM brightness, LPARAM selector) {
     return result;
 }
 
+// Until creation has ended there is no control to pause or resume, and its
+// end would undo the change: the sender hears 0.
 LRESULT OnControlResume(HWND window) {
+    if (!IsCreated(window)) return 0;
     ResumeControl();
     if (SETTING.Balloon) ShowControlBalloon(window, 1);
     return 1;
 }
 
 LRESULT OnControlSuspend(HWND window) {
+    if (!IsCreated(window)) return 0;
     SuspendControl();
     if (SETTING.Balloon) ShowControlBalloon(window, 0);
     return 1;
 }
 
-// The shell forgot every icon when its taskbar went away: show ours again.
-void OnTaskbarCreated() {
-    if (!TrayIcon.IsCreated() || TrayIcon.count == 0) return;
-    TrayIcon.data.hIcon = TrayIcon.slots[0].Icon;
-    TrayIcon.current = 0;
-    SendTrayNotify(NIM_ADD, &TrayIcon.data);
-}
+// The shell forgot every icon when its taskbar went away: show ours again,
+// as it was.
+void OnTaskbarCreated() { AddTrayIcon(TrayIcon.current); }
 
 }  // namespace
 

@@ -1,21 +1,19 @@
 #include "app/mutex.h"
 
-#include <cstring>
-
 #include "app/glimmessages.h"
 
-MUTEX::MUTEX(const char* name) : wanted_(name ? name : GLIM_MUTEX_NAME) {}
+MUTEX::MUTEX(const char* name) : name_(name ? name : GLIM_MUTEX_NAME) {}
 
 MUTEX::~MUTEX() { Release(); }
 
 int MUTEX::Create() {
     if (handle_) return 0;
-    HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, wanted_);
+    HANDLE other = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name_);
     if (other) {
         CloseHandle(other);
         return 0;
     }
-    HANDLE created = CreateMutexA(nullptr, FALSE, wanted_);
+    HANDLE created = CreateMutexA(nullptr, FALSE, name_);
     if (!created) return 0;
     // Two instances started together can both miss the open above; the one
     // whose create merely opened the other's mutex must step back, or both
@@ -25,7 +23,6 @@ int MUTEX::Create() {
         return 0;
     }
     handle_ = created;
-    std::strncpy(name_, wanted_, sizeof name_ - 1);
     return 1;
 }
 

@@ -22,6 +22,5 @@ public:
 
 private:
     HANDLE handle_ = nullptr;
-    char name_[MAX_PATH] = {};
-    const char* wanted_;
+    const char* name_;  // not copied: a literal, or a test's text that outlives the object
 };

@@ -136,8 +136,11 @@ void ShowTrayMenu(HWND window) {
 bool DecodePlayTypeCommand(UINT id, int* device, int* playType) {
     if (!IsPlayTypeCommand(id)) return false;
     int d = static_cast<int>((id >> 4) & 0xFu);
-    if (d >= MAX_DEVICE) return false;
+    int method = static_cast<int>(id & 0xFu);
+    // A device thread ends itself on a method it does not know, and the
+    // settings file would keep it.
+    if (d >= MAX_DEVICE || method >= PLAY_TYPE_COUNT) return false;
     if (device) *device = d;
-    if (playType) *playType = static_cast<int>(id & 0xFu);
+    if (playType) *playType = method;
     return true;
 }

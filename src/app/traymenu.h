@@ -66,7 +66,9 @@ constexpr UINT PlayTypeCommand(int device, int playType) {
     return IDM_PLAYTYPE + static_cast<UINT>(device) * 16 + static_cast<UINT>(playType);
 }
 constexpr bool IsPlayTypeCommand(UINT id) { return (id & 0xFF00u) == IDM_PLAYTYPE; }
-// True, with the device (0..7) and method (0..15), for a method command that
-// names one of the eight devices. Anything else, including device bits of 8
-// or more that only another program could send, is false.
+// True, with the device (0..7) and method (0..6), for a method command that
+// names one of the eight devices and a known method (the core-clock method 3
+// too, which the menu does not offer). Anything else, including device bits
+// of 8 or more and methods 7..15 that only another program could send, is
+// false.
 bool DecodePlayTypeCommand(UINT id, int* device, int* playType);

@@ -62,9 +62,7 @@ CGLPCLI::CGLPCLI()
       state_(0),
       contention_(0),
       peer_(),
-      from_(),
       addressLength_(sizeof(sockaddr_in)),
-      lastAddress_(0),
       host_(nullptr),
       addressEntry_(nullptr),
       dotted_(nullptr),
@@ -181,7 +179,6 @@ int CGLPCLI::Exchange(NOTIFYPACKET& packet, int32_t acceptStatus) {
 int CGLPCLI::ExchangeLocked(NOTIFYPACKET& packet, int32_t acceptStatus) {
     if (socket_ == 0) return 0;
     DropStaleReplies();
-    lastAddress_ = peer_.sin_addr.s_addr;
 
     unsigned char bytes[24];
     EncodePacket(packet, bytes);
@@ -194,14 +191,11 @@ int CGLPCLI::ExchangeLocked(NOTIFYPACKET& packet, int32_t acceptStatus) {
     int sourceLength = addressLength_;
     int got = WS32LIB.recvfrom(socket_, reinterpret_cast<char*>(bytes), sizeof bytes, 0,
                                reinterpret_cast<sockaddr*>(&source), &sourceLength);
-    // Only a reply that came decides where the next request goes: a time-out
-    // leaves the peer as it was, where copying the unset source would send
-    // every later request to port 0. A longer datagram fails here too (it
-    // does not fit).
-    if (got == SOCKET_ERROR) return 0;
-    from_ = source;
-    lastAddress_ = from_.sin_addr.s_addr;
-    peer_.sin_port = from_.sin_port;
+    // Every datagram that came decides where the next request goes, also one
+    // too long to fit, whose receive fails but still names its sender. A
+    // receive that got nothing (the time-out) leaves the source unset and the
+    // peer as it was; its zero port would send every later request nowhere.
+    if (source.sin_family == AF_INET) peer_.sin_port = source.sin_port;
     if (got != static_cast<int>(sizeof bytes)) return 0;
     packet = DecodePacket(bytes);
     return packet.Status == acceptStatus ? 1 : 0;

@@ -48,8 +48,8 @@ public:
     // Needs the Winsock binding loaded and WSAStartup done. The socket is
     // bound to 127.0.0.1 so that only this machine can answer.
     int Open();
-    // The same with the peer on another loopback port (tests run their own
-    // device on a free port).
+    // The same with the peer on another loopback port, for tests that run
+    // their own device on a free port; the program calls only Open().
     int Open(unsigned short port);
     // 1 when the peer has the LED. 0 also when no reply came within
     // GLP_RECEIVE_TIMEOUT_MS.
@@ -78,9 +78,7 @@ private:
     volatile int32_t state_;
     volatile LONG contention_;
     sockaddr_in peer_;
-    sockaddr_in from_;
     int addressLength_;
-    uint32_t lastAddress_;
     hostent* host_;
     char** addressEntry_;
     char* dotted_;

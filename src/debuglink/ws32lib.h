@@ -9,8 +9,8 @@
 // 0 when loaded and every entry resolved (or already loaded), -1 on failure.
 int WS32LIB_LoadDLL();
 // The same for a library of another name, also from the system directory
-// only; WS32LIB_LoadDLL is this with "WSOCK32.DLL". Lets tests exercise a
-// missing library or a missing entry.
+// only, so that tests can exercise a missing library or a missing entry; the
+// program calls it only through WS32LIB_LoadDLL, with "WSOCK32.DLL".
 int WS32LIB_LoadLibrary(const char* name);
 void WS32LIB_UnloadDLL();
 int WS32LIB_IsLoadDLL();

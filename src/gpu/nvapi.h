@@ -171,7 +171,8 @@ NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle hPhysicalGpu,
 // successful load), so that adapters take their reference on that very file.
 const char* NvApiLibraryPath();
 
-// Tests only: drops the layer's library reference and kept entries so that the
-// next call loads afresh, from `directory` instead of the system directory
-// (nullptr restores the system directory). No call may be in flight.
+// A test seam; the program never calls it. Drops the layer's library reference
+// and kept entries so that the next call loads afresh, from `directory`
+// instead of the system directory (nullptr restores the system directory). No
+// call may be in flight.
 void NvApiReloadForTest(const char* directory);

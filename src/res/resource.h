@@ -50,7 +50,3 @@
 #define IDM_SETTING 0x8201
 #define IDM_VERSION 0x8210
 #define IDM_EXIT 0x8211
-
-// The version block.
-#define GLIM_VERSION_NUMBERS 1, 0, 3, 0
-#define GLIM_VERSION_TEXT "1.03"

@@ -156,6 +156,9 @@ COLORREF PreviewLitColor(int32_t luminance) {
 
 int StartPreview(int device) {
     if (PreviewSlot.Thread) return 1;
+    // The dialog can go during a nested modal loop (the font dialog, a message
+    // box) when the program ends: a preview then has no window to paint.
+    if (SettingDialog == nullptr) return 0;
     if (device < 0 || device >= MAX_DEVICE) return 0;
 
     char path[sizeof WorkingCopy.Device[0].PlayFile];

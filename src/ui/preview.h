@@ -45,7 +45,7 @@ extern DEVICESLOT PreviewSlot;
 
 // Starts the preview thread for `device` of the dialog's working copy, after
 // reading its pattern file. 1 if a thread runs afterwards (also when one
-// already did), 0 if none could be created.
+// already did), 0 if none could be created or the dialog is gone.
 int StartPreview(int device);
 // Stops the preview thread (at once, also in the middle of a long step),
 // waits for it with a bound and clears the slot.
@@ -56,7 +56,8 @@ void StopPreview();
 LRESULT CALLBACK PreviewWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void SetPreviousPreviewProc(WNDPROC previous);
 
-// Every colour the preview thread sets is also handed to this observer, when
-// one is set; it runs on the preview thread.
+// A test seam; the program never sets it. Every colour the preview thread sets
+// is also handed to this observer, when one is set; it runs on the preview
+// thread.
 typedef void (*PreviewColorObserver)(COLORREF color);
 void SetPreviewColorObserver(PreviewColorObserver observer);

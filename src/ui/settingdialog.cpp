@@ -58,8 +58,12 @@ void SetCheck(int id, int32_t value) {
 
 int32_t GetCheck(int id) { return IsDlgButtonChecked(SettingDialog, id) == BST_CHECKED ? 1 : 0; }
 
-// An index with no entry leaves the list without a selection.
+// An index with no entry (a settings file edited by hand) leaves the list
+// without a selection. It is cleared by asking for -1: given an index past the
+// end, some lists (Wine's) keep the selection they had, the previous device's.
 void SelectListItem(int id, int32_t index) {
+    LRESULT count = SendDlgItemMessageA(SettingDialog, id, CB_GETCOUNT, 0, 0);
+    if (index < 0 || index >= count) index = -1;
     SendDlgItemMessageA(SettingDialog, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
@@ -222,7 +226,14 @@ void OnPatternBrowse(HWND dialog) {
     ofn.lpstrInitialDir = folder[0] ? folder : nullptr;
     ofn.lpstrTitle = "パターンファイルの選択";
     ofn.Flags = OFN_HIDEREADONLY;
-    if (!GetOpenFileNameA(&ofn)) return;
+    // The chooser moves the process's current directory to the folder the
+    // user opened, whatever the flags say, and relative pattern files (the
+    // default "GLIMDECK.GLP" among them) are read relative to it.
+    char current[MAX_PATH];
+    DWORD kept = GetCurrentDirectoryA(sizeof current, current);
+    BOOL chosen = GetOpenFileNameA(&ofn);
+    if (kept > 0 && kept < sizeof current) SetCurrentDirectoryA(current);
+    if (!chosen) return;
 
     // The preview reads this record: it is stopped while the record changes.
     StopPreview();

@@ -46,18 +46,43 @@ std::string TwoDevices(int balloon) {
                    global);
 }
 
-// The last message the program handed to the shell. Wine's shell may announce
-// a new taskbar ("TaskbarCreated") at any moment while its desktop process
-// starts; the program then adds its icon again with the running icon.
+// The last message the program handed to the shell, and its icon.
 std::atomic<DWORD> lastTrayMessage {~0ul};
+std::atomic<HICON> lastTrayIcon {nullptr};
+
+// Messages that another program sends while the window is being created: the
+// shell call that adds the icon dispatches them. Sent at the first add after
+// they are armed, each answer kept.
+struct SentDuringAdd {
+    UINT message;
+    WPARAM wParam;
+    LRESULT answer;
+};
+std::vector<SentDuringAdd> duringAdd;
+bool duringAddArmed = false;
+
+bool MutexExists() {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
+    if (mutex) CloseHandle(mutex);
+    return mutex != nullptr;
+}
+
 BOOL RecordTrayMessage(DWORD message, NOTIFYICONDATAA* data) {
     lastTrayMessage = message;
+    lastTrayIcon = data->hIcon;
+    if (message == NIM_ADD && duringAddArmed) {
+        duringAddArmed = false;
+        for (SentDuringAdd& m : duringAdd) m.answer = SendMessageA(data->hWnd, m.message, m.wParam, 0);
+    }
     return Shell_NotifyIconA(message, data);
 }
 
 class ResidentHostTest : public ::testing::Test {
 protected:
-    void TearDown() override { SetTrayNotifyProc(nullptr); }
+    void TearDown() override {
+        SetTrayNotifyProc(nullptr);
+        duringAddArmed = false;
+    }
     void SetUp() override {
         lastTrayMessage = ~0ul;
         SetTrayNotifyProc(RecordTrayMessage);
@@ -91,17 +116,16 @@ protected:
     static void ExpectTray(bool running) {
         ASSERT_TRUE(TrayIcon.IsCreated());
         EXPECT_STREQ(TrayIcon.data.szTip, running ? TIP_RUNNING : TIP_STOPPED);
-        // After a re-add the running icon shows until the next change of state.
-        bool runningIcon = running || lastTrayMessage == NIM_ADD;
-        EXPECT_EQ(TrayIcon.current, runningIcon ? 0u : 1u);
-        EXPECT_EQ(TrayIcon.data.hIcon, TrayIcon.slots[runningIcon ? 0 : 1].Icon);
+        EXPECT_EQ(TrayIcon.current, running ? 0u : 1u);
+        EXPECT_EQ(TrayIcon.data.hIcon, TrayIcon.slots[running ? 0 : 1].Icon);
+        EXPECT_EQ(lastTrayIcon.load(), TrayIcon.data.hIcon) << "the shell was last given this icon";
         EXPECT_EQ(ControlActive, running ? 1 : 0);
     }
 
     testsupport::SimNvapi sim_;
 };
 
-TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndLeavesNothingBehind) {
+TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndWhilePausedLeavesNothingBehind) {
     {
         ResidentHost host(TwoDevices(1));
         ASSERT_TRUE(host.Start());
@@ -121,19 +145,20 @@ TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndLeavesNothingBehind) {
         EXPECT_NE(std::string(DeviceSlot[0].Name).find("(0,0,0)"), std::string::npos) << DeviceSlot[0].Name;
         EXPECT_EQ(CountSets(0, 90), 0u) << "the disabled device 2 is never written";
 
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
-        EXPECT_NE(mutex, nullptr) << "the instance holds the mutex";
-        if (mutex) CloseHandle(mutex);
+        EXPECT_TRUE(MutexExists()) << "the instance holds the mutex";
 
+        // Ended while paused: the held threads still hear the stop at once.
+        host.Command(IDM_SUSPEND);
+        ExpectTray(false);
+        DWORD start = GetTickCount();
         host.Command(IDM_EXIT);
         ASSERT_TRUE(host.WaitForEnd(20000));
+        EXPECT_LT(GetTickCount() - start, 3000u) << "a paused thread held up the end";
         EXPECT_FALSE(TrayIcon.IsCreated()) << "the tray icon is removed";
         for (const DEVICESLOT& slot : DeviceSlot) EXPECT_EQ(slot.Thread, nullptr);
         WNDCLASSA wc;
         EXPECT_FALSE(GetClassInfoA(host.Resources(), GLIM_CLASS_NAME, &wc)) << "class unregistered";
-        mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
-        EXPECT_EQ(mutex, nullptr) << "mutex released";
-        if (mutex) CloseHandle(mutex);
+        EXPECT_FALSE(MutexExists()) << "mutex released";
     }
     // And the next start works.
     ResidentHost again(TwoDevices(1));
@@ -214,7 +239,9 @@ TEST_F(ResidentHostTest, MethodCommandRestartsThreadsAndKeepsThePauseState) {
     EXPECT_TRUE(host.Stop());
 }
 
-TEST_F(ResidentHostTest, MethodCommandForAnUnknownDeviceChangesNothing) {
+// What only another program can send: method commands for a device or a
+// method the program does not have, and a WM_CREATE of its own.
+TEST_F(ResidentHostTest, MessagesTheMenuNeverSendsChangeNothing) {
     ResidentHost host(TwoDevices(1));
     ASSERT_TRUE(host.Start());
     DEVICE before[MAX_DEVICE];
@@ -222,7 +249,12 @@ TEST_F(ResidentHostTest, MethodCommandForAnUnknownDeviceChangesNothing) {
     DWORD threadIds[MAX_DEVICE];
     for (int d = 0; d < MAX_DEVICE; ++d) threadIds[d] = DeviceSlot[d].ThreadId;
 
-    for (UINT id : {0x8180u, 0x8186u, 0x81F5u}) host.Command(id);
+    for (UINT id : {0x8180u, 0x8186u, 0x81F5u, 0x8107u, 0x811Fu}) host.Command(id);
+    // The start-up again would meet its own tray icon and stop at an error box.
+    DWORD_PTR result = 0;
+    EXPECT_TRUE(SendMessageTimeoutA(host.Window(), WM_CREATE, 0, 0, SMTO_NORMAL, 3000, &result))
+        << "WM_CREATE ran the start-up again";
+    EXPECT_EQ(testsupport::CloseAllMessageBoxes(GetCurrentProcessId()), 0);
 
     EXPECT_EQ(std::memcmp(before, SETTING.Device, sizeof before), 0) << "no device record changed";
     for (int d = 0; d < MAX_DEVICE; ++d) EXPECT_EQ(DeviceSlot[d].ThreadId, threadIds[d]) << "not restarted";
@@ -231,22 +263,17 @@ TEST_F(ResidentHostTest, MethodCommandForAnUnknownDeviceChangesNothing) {
     EXPECT_TRUE(host.Stop());
 }
 
-TEST_F(ResidentHostTest, TaskbarRestartShowsTheRunningIconAgain) {
+TEST_F(ResidentHostTest, TaskbarRestartShowsTheIconOfTheCurrentState) {
     ResidentHost host(TwoDevices(1));
     ASSERT_TRUE(host.Start());
     ASSERT_NE(TaskbarCreatedMessage(), 0u);
-    host.Command(IDM_SUSPEND);
-    ExpectTray(false);
-
-    host.Send(TaskbarCreatedMessage());
-    EXPECT_EQ(lastTrayMessage.load(), static_cast<DWORD>(NIM_ADD)) << "the icon is added again";
-    EXPECT_EQ(TrayIcon.current, 0u);
-    EXPECT_EQ(TrayIcon.data.hIcon, TrayIcon.slots[0].Icon) << "icon 101 until the next change";
-    EXPECT_STREQ(TrayIcon.data.szTip, TIP_STOPPED) << "the tooltip is reused";
-    EXPECT_EQ(ControlActive, 0);
-
-    host.Command(IDM_RESUME);
-    ExpectTray(true);
+    for (bool running : {false, true}) {
+        host.Command(running ? IDM_RESUME : IDM_SUSPEND);
+        lastTrayMessage = ~0ul;
+        host.Send(TaskbarCreatedMessage());
+        EXPECT_EQ(lastTrayMessage.load(), static_cast<DWORD>(NIM_ADD)) << "the icon is added again";
+        ExpectTray(running);
+    }
     EXPECT_TRUE(host.Stop());
 }
 
@@ -316,6 +343,49 @@ TEST_F(ResidentHostTest, VersionBlockWithTwoLanguagesShowsNoBox) {
     EXPECT_TRUE(host.Stop());
 }
 
+TEST_F(ResidentHostTest, MessagesSentWhileTheWindowIsCreatedWaitForItsEnd) {
+    {
+        // Pause and resume are refused, commands and a second WM_CREATE do
+        // nothing: creation then ends with control running as configured.
+        duringAdd = {{WM_CONTROL_SUSPEND, 0, -1},
+                     {WM_CONTROL_RESUME, 0, -1},
+                     {WM_COMMAND, IDM_SUSPEND, -1},
+                     {WM_COMMAND, PlayTypeCommand(0, PLAY_TEMPERATURE), -1},
+                     {WM_CREATE, 0, -1}};
+        duringAddArmed = true;
+        ResidentHost host(TwoDevices(1));
+        ASSERT_TRUE(host.Start());
+        ASSERT_FALSE(duringAddArmed) << "nothing was sent during the add";
+        EXPECT_EQ(duringAdd[0].answer, 0) << "a pause that did not happen was reported";
+        EXPECT_EQ(duringAdd[1].answer, 0);
+        ExpectTray(true);
+        EXPECT_EQ(SETTING.Device[0].PlayType, PLAY_FIXED);
+        EXPECT_TRUE(WaitForSet(0, 40));
+        EXPECT_TRUE(testsupport::FindMessageBoxes(GetCurrentProcessId()).empty());
+        EXPECT_TRUE(host.Stop());
+    }
+    // A close is carried out once creation has ended, and no control thread
+    // is started for a window that is closing.
+    duringAdd = {{WM_CLOSE, 0, -1}};
+    duringAddArmed = true;
+    ResidentHost host(TwoDevices(1));
+    sim_.ClearLog();
+    ASSERT_TRUE(host.Start(true));
+    host.Resume();
+    ASSERT_TRUE(host.WaitForEnd(20000));
+    EXPECT_FALSE(duringAddArmed);
+    EXPECT_TRUE(sim_.SetsOf(GetCurrentProcessId()).empty()) << "control started for a closing window";
+    bool threadLeft = false;
+    for (const DEVICESLOT& slot : DeviceSlot) threadLeft = threadLeft || slot.Thread != nullptr;
+    EXPECT_FALSE(threadLeft) << "a control thread outlives the window";
+    EXPECT_FALSE(TrayIcon.IsCreated());
+    EXPECT_EQ(apptest::FindOwnMainWindow(), nullptr);
+    if (threadLeft) {
+        ResumeControl();
+        StopControl();
+    }
+}
+
 TEST_F(ResidentHostTest, TrayObjectFailureShowsItsBoxAndEndsCleanly) {
     // A tray object that already exists cannot be created again.
     ASSERT_EQ(TrayIcon.Create(GetModuleHandleA(nullptr), nullptr), 1);
@@ -326,13 +396,12 @@ TEST_F(ResidentHostTest, TrayObjectFailureShowsItsBoxAndEndsCleanly) {
     ASSERT_TRUE(testsupport::WaitForMessageBox(GetCurrentProcessId(), 15000, &box));
     EXPECT_EQ(box.title, "エラー情報");
     EXPECT_EQ(box.text, "トレイアイコンの生成に失敗しました。");
+    EXPECT_EQ(box.owner, nullptr);
     EXPECT_TRUE(testsupport::CloseMessageBox(box));
     ASSERT_TRUE(host.WaitForEnd(20000)) << "the window closes and the loop ends";
     EXPECT_EQ(apptest::FindOwnMainWindow(), nullptr);
     for (const DEVICESLOT& slot : DeviceSlot) EXPECT_EQ(slot.Thread, nullptr) << "no thread was started";
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
-    EXPECT_EQ(mutex, nullptr);
-    if (mutex) CloseHandle(mutex);
+    EXPECT_FALSE(MutexExists());
     TrayIcon.Destroy();
 }
 
@@ -340,17 +409,17 @@ TEST_F(ResidentHostTest, TrayObjectFailureShowsItsBoxAndEndsCleanly) {
 
 namespace {
 
-// Replaces one kernel32 import of this test program while it lives: the
-// program's code, linked into it, then calls the replacement.
+// Replaces one import of this test program while it lives: the program's
+// code, linked into it, then calls the replacement.
 class ImportPatch {
 public:
-    ImportPatch(const char* name, void* replacement) {
+    ImportPatch(const char* library, const char* name, void* replacement) {
         BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
         auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
         auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
         const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
         for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
-            if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), "kernel32.dll") != 0) continue;
+            if (lstrcmpiA(reinterpret_cast<char*>(base + imp->Name), library) != 0) continue;
             auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
             auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
             for (; names->u1.AddressOfData; ++names, ++slots) {
@@ -380,6 +449,11 @@ private:
     uintptr_t original_ = 0;
 };
 
+HWND WINAPI RefuseWindow(DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
 HANDLE WINAPI RefuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -389,22 +463,36 @@ TEST_F(ResidentHostTest, ThreadCreationFailureShowsItsBoxAndEndsCleanly) {
     ResidentHost host(TwoDevices(1));
     ASSERT_TRUE(host.Start(true));
     {
-        ImportPatch refuse("CreateThread", reinterpret_cast<void*>(RefuseThread));
+        ImportPatch refuse("kernel32.dll", "CreateThread", reinterpret_cast<void*>(RefuseThread));
         ASSERT_TRUE(refuse.Ok());
         host.Resume();
         testsupport::MessageBoxInfo box;
         ASSERT_TRUE(testsupport::WaitForMessageBox(GetCurrentProcessId(), 15000, &box));
         EXPECT_EQ(box.title, "エラー情報");
         EXPECT_EQ(box.text, "スレッドの生成に失敗しました。");
+        EXPECT_EQ(box.owner, nullptr);
         EXPECT_TRUE(testsupport::CloseMessageBox(box));
     }
     ASSERT_TRUE(host.WaitForEnd(20000)) << "the window closes and the loop ends";
     EXPECT_EQ(apptest::FindOwnMainWindow(), nullptr);
     EXPECT_FALSE(TrayIcon.IsCreated()) << "the icon added before the failure is removed";
     for (const DEVICESLOT& slot : DeviceSlot) EXPECT_EQ(slot.Thread, nullptr);
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
-    EXPECT_EQ(mutex, nullptr);
-    if (mutex) CloseHandle(mutex);
+    EXPECT_FALSE(MutexExists());
+}
+
+TEST_F(ResidentHostTest, WindowCreationFailureUnregistersTheClassAndReleasesTheMutex) {
+    ResidentHost host(TwoDevices(1));
+    ASSERT_TRUE(host.Start(true));
+    {
+        ImportPatch refuse("user32.dll", "CreateWindowExA", reinterpret_cast<void*>(RefuseWindow));
+        ASSERT_TRUE(refuse.Ok());
+        host.Resume();
+        ASSERT_TRUE(host.WaitForEnd(20000));
+    }
+    EXPECT_TRUE(testsupport::FindMessageBoxes(GetCurrentProcessId()).empty()) << "no message";
+    WNDCLASSA wc;
+    EXPECT_FALSE(GetClassInfoA(host.Resources(), GLIM_CLASS_NAME, &wc)) << "class unregistered";
+    EXPECT_FALSE(MutexExists()) << "mutex released";
 }
 
 }  // namespace

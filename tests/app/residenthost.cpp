@@ -2,7 +2,6 @@
 
 #include "app/glimmessages.h"
 #include "app/resident.h"
-#include "engine/control.h"
 #include "testsupport.h"
 
 namespace apptest {
@@ -39,9 +38,11 @@ void ResidentHost::Resume() { ResumeThread(thread_); }
 bool ResidentHost::WaitForWindow(unsigned timeoutMs) {
     if (!testsupport::WaitUntil([&] { return (window_ = FindOwnMainWindow()) != nullptr; }, timeoutMs))
         return false;
-    // The window is found while its creation still runs (and answers sent
-    // messages while that talks to the shell): control running marks its end.
-    return testsupport::WaitUntil([] { return ControlActive != 0; }, timeoutMs);
+    // The window is found while its creation still runs, and it answers sent
+    // messages while that talks to the shell. Until creation has ended it
+    // refuses to resume (0); afterwards control already runs, so the probe
+    // changes nothing (a balloon at most).
+    return testsupport::WaitUntil([&] { return Send(WM_CONTROL_RESUME) == 1; }, timeoutMs, 20);
 }
 
 LRESULT ResidentHost::Send(UINT message, WPARAM wParam, LPARAM lParam) {

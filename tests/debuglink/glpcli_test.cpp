@@ -114,12 +114,20 @@ TEST_F(ScriptedPeerTest, OnlyTheMatchingStatusAccepts) {
     EXPECT_EQ(0, client.Notify(0, 0, 0, 10));
 }
 
-TEST_F(ScriptedPeerTest, RepliesOfTwentyThreeOrTwentyFiveBytesAreRefused) {
+TEST_F(ScriptedPeerTest, RepliesOfTwentyThreeOrTwentyFiveBytesAreRefusedButMoveThePeer) {
     for (int size : {23, 25}) {
         peer.Always(Answer(3, size));
         EXPECT_EQ(0, client.Query(0, 0, 1)) << size << " bytes";
         peer.Always(Answer(1, size));
         EXPECT_EQ(0, client.Notify(0, 0, 1, 40)) << size << " bytes";
+        // A datagram of the wrong length was still received: its port is
+        // where the next request goes.
+        ASSERT_EQ(0, client.Open(peer.Port()));
+        PeerScript fromSecond = Answer(3, size);
+        fromSecond.fromSecond = true;
+        peer.Then(fromSecond);
+        EXPECT_EQ(0, client.Query(0, 0, 1)) << size << " bytes";
+        EXPECT_EQ(peer.SecondPort(), client.PeerPort()) << size << " bytes";
     }
     // A proper reply after them is taken again.
     peer.Always(Answer(3));

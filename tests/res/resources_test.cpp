@@ -112,4 +112,9 @@ TEST_P(ResourcesTest, ManifestAsksForCommonControlsSix) {
     const std::string arch = wide ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\"";
     EXPECT_NE(std::string::npos, xml.find(arch)) << path;
     EXPECT_EQ(std::string::npos, xml.find(wide ? "\"x86\"" : "\"amd64\"")) << path;
+    // The program's own identity carries the version of the version block.
+    size_t self = xml.find(wide ? "name=\"Glimmerdeck.GLIMDK64\"" : "name=\"Glimmerdeck.GLIMDK32\"");
+    ASSERT_NE(std::string::npos, self) << path;
+    std::string identity = xml.substr(self, xml.find("/>", self) - self);
+    EXPECT_NE(std::string::npos, identity.find("version=\"1.0.3.0\"")) << identity;
 }

@@ -11,7 +11,8 @@ namespace testsupport {
 
 namespace {
 
-constexpr UINT TRAY_NOTIFY = 0x8001;  // the main window's tray callback message
+constexpr UINT TRAY_NOTIFY = 0x8001;     // the main window's tray callback message
+constexpr UINT CONTROL_RESUME = 0x8003;  // its resume message
 
 struct FindArgs {
     DWORD pid;
@@ -62,11 +63,16 @@ bool ResidentProgram::Start(unsigned timeoutMs) {
               timeoutMs, 20);
     if (!main_) return false;
     // The window is found while its creation still runs, and it answers sent
-    // messages while that talks to the shell: let the creation end first.
-    DWORD_PTR ignored = 0;
-    if (!SendMessageTimeoutA(main_, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &ignored)) return false;
-    Sleep(500);
-    return true;
+    // messages while that talks to the shell; it refuses to resume (0) until
+    // creation has ended. Control then runs already: the probe changes
+    // nothing but a balloon.
+    return WaitUntil(
+        [&] {
+            DWORD_PTR answer = 0;
+            return SendMessageTimeoutA(main_, CONTROL_RESUME, 0, 0, SMTO_NORMAL, timeoutMs, &answer) &&
+                   answer == 1;
+        },
+        timeoutMs, 20);
 }
 
 bool ResidentProgram::Stop(unsigned timeoutMs) {

@@ -45,6 +45,7 @@ public:
     DWORD Pid() const { return process_.Pid(); }
     HWND MainWindow() const { return main_; }
     bool Running() const { return process_.Running(); }
+    DWORD ExitCode() const { return process_.ExitCode(); }
 
 private:
     TempDir dir_;

@@ -1,6 +1,8 @@
 // The settings dialog in the running program: GLIMDK32.EXE resident against
 // the simulated driver, the dialog opened by the tray double click and worked
 // through its controls from this process.
+#include <winsock2.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -9,6 +11,7 @@
 
 #include "dialogdriver.h"
 #include "engine/setting.h"
+#include "glimsim.h"
 #include "res/resource.h"
 #include "simnvapi.h"
 #include "testsupport.h"
@@ -74,6 +77,49 @@ protected:
     // Waits until the preview shows `color`.
     bool PreviewShows(COLORREF color, unsigned timeoutMs = 5000) const {
         return testsupport::WaitUntil([&] { return Preview().TextColor() == color; }, timeoutMs, 20);
+    }
+
+    // Double-clicks the preview strip and waits for the font dialog; null
+    // when none came.
+    HWND OpenFontDialog() const {
+        PostMessageA(dialog.Item(IDC_PREVIEW), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(10, 10));
+        HWND chooser = nullptr;
+        testsupport::WaitUntil(
+            [&] {
+                for (HWND w : testsupport::FindProcessWindows(program.Pid(), "#32770", nullptr)) {
+                    if (w != dialog.Window()) chooser = w;
+                }
+                return chooser != nullptr;
+            },
+            15000);
+        return chooser;
+    }
+
+    // Picks the size `points` in the font dialog, as a click in its size
+    // list does, and confirms. False when the list has no such size.
+    static bool ConfirmFontSize(HWND chooser, int points) {
+        HWND sizes = GetDlgItem(chooser, 0x472);  // cmb3
+        LRESULT count = SendMessageW(sizes, CB_GETCOUNT, 0, 0);
+        int found = -1;
+        for (int i = 0; i < count && found < 0; ++i) {
+            wchar_t text[32] = {};
+            if (SendMessageW(sizes, CB_GETLBTEXTLEN, i, 0) < 32 &&
+                SendMessageW(sizes, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text)) > 0 && _wtoi(text) == points)
+                found = i;
+        }
+        if (found < 0) return false;
+        SendMessageW(sizes, CB_SETCURSEL, found, 0);
+        SendMessageW(chooser, WM_COMMAND, MAKEWPARAM(0x472, CBN_SELCHANGE), reinterpret_cast<LPARAM>(sizes));
+        PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+        return testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000);
+    }
+
+    // The height the font dialog gives a size in points on this screen.
+    static long HeightOf(int points) {
+        HDC screen = GetDC(nullptr);
+        long height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+        ReleaseDC(nullptr, screen);
+        return height;
     }
 
     SimNvapi sim;
@@ -158,6 +204,7 @@ TEST_F(DialogTest, ChangingTheSelectionCommitsTheShownValues) {
     EXPECT_EQ("3000", dialog.Text(IDC_TIMER));
     EXPECT_FALSE(dialog.Checked(IDC_BALLOON));
     dialog.SetSpin(IDC_LUMINANCE_SPIN, 7);
+    dialog.SetSpin(IDC_GPU_SPIN, 1);
 
     dialog.Select(IDC_DEVICE_LIST, 0);
     EXPECT_EQ("42", dialog.Text(IDC_LUMINANCE));
@@ -169,6 +216,12 @@ TEST_F(DialogTest, ChangingTheSelectionCommitsTheShownValues) {
     EXPECT_EQ(0, dialog.ListSelection(IDC_DEVICE_LIST));
     // The list keeps its texts until it is filled again.
     EXPECT_EQ(std::string(BOARD) + " (0,0,0)", dialog.ListText(IDC_DEVICE_LIST, 0));
+    EXPECT_EQ(std::string(BOARD) + " (0,0,0)", dialog.ListText(IDC_DEVICE_LIST, 1));
+    // "適用" fills it again: device 1's label was made anew when it was left,
+    // device 0's by "適用" itself, each from its new triple.
+    dialog.Click(IDC_APPLY);
+    EXPECT_EQ("不明デバイス (2,0,1)", dialog.ListText(IDC_DEVICE_LIST, 0));
+    EXPECT_EQ("不明デバイス (0,1,0)", dialog.ListText(IDC_DEVICE_LIST, 1));
 
     // The P-state entry follows the P-state list the same way.
     dialog.Select(IDC_PSTATE_LIST, 3);
@@ -196,7 +249,9 @@ TEST_F(DialogTest, ChangingTheSelectionCommitsTheShownValues) {
     EXPECT_EQ("50", IniValue(ini, "PSTATE", "P5"));
 }
 
-TEST_F(DialogTest, NumberOutsideTheSpinRangeIsNotTaken) {
+TEST_F(DialogTest, NumberOutsideTheSpinRangeOrListIsNotTaken) {
+    // Edited by hand: an attribute and a method that the lists do not have.
+    settings += "[DEVICE4]\r\nAttribute=5\r\nPlayType=9\r\n";
     StartAndOpen();
     // Never moved: the loaded value stands.
     dialog.SetText(IDC_TIMER, "20000");
@@ -208,9 +263,15 @@ TEST_F(DialogTest, NumberOutsideTheSpinRangeIsNotTaken) {
     dialog.SetText(IDC_BASE, "-5");
     // In range: taken as typed.
     dialog.SetText(IDC_BOOST, "64");
+    // The hand-edited device shows no selection and keeps none.
+    dialog.Select(IDC_DEVICE_LIST, 4);
+    EXPECT_EQ(-1, dialog.ListSelection(IDC_ATTRIBUTE_LIST));
+    EXPECT_EQ(-1, dialog.ListSelection(IDC_PLAYTYPE_LIST));
     dialog.Click(IDOK);
     ASSERT_TRUE(dialog.WaitClosed());
     std::string ini = program.IniPath();
+    EXPECT_EQ("-1", IniValue(ini, "DEVICE4", "Attribute"));
+    EXPECT_EQ("-1", IniValue(ini, "DEVICE4", "PlayType"));
     EXPECT_EQ("1000", IniValue(ini, "GLOBAL", "Timer"));
     EXPECT_EQ("250", IniValue(ini, "GLOBAL", "Resolution"));
     EXPECT_EQ("100", IniValue(ini, "DEVICE0", "Luminance"));
@@ -310,11 +371,62 @@ TEST_F(DialogTest, SearchShowsTheNewLabelsOnDeviceZero) {
     EXPECT_EQ("不明デバイス (0,0,0)", dialog.ListText(IDC_DEVICE_LIST, 0));
 }
 
+// With "Debug" on, the dialog works on the debug device: it names the devices
+// and finds them, and "適用" and "設定" leave the mode on, though no control
+// shows it. The LED the test watches, 7,5,1, is one that no other program
+// (another test run's) drives on the shared device port.
+TEST_F(DialogTest, DebugDeviceModeSurvivesApplyAndSetting) {
+    testsupport::Glimsim device;
+    ASSERT_TRUE(device.Start("--port 30000 --leds 7,5,1;0,0,0;0,1,1"));
+    settings.insert(settings.find("[GLOBAL]\r\n") + 10, "Debug=1\r\n");
+    settings.insert(settings.find("[DEVICE0]\r\n") + 11, "Display=7\r\nGPU=5\r\nAttribute=1\r\n");
+    StartAndOpen();
+    EXPECT_EQ("デバッグデバイス (7,5,1)", dialog.ListText(IDC_DEVICE_LIST, 0));
+    EXPECT_EQ("未サポートデバイス (0,4,0)", dialog.ListText(IDC_DEVICE_LIST, 4));
+
+    // Notifications of `value` to 7,5,1 that came after datagram `after`.
+    auto notifiedAfter = [&](size_t after, long value) {
+        std::vector<testsupport::GlimsimDatagram> got = device.Datagrams();
+        for (size_t i = after; i < got.size(); ++i)
+            if (got[i].what == "notify" && got[i].display == 7 && got[i].gpu == 5 && got[i].attribute == 1 &&
+                got[i].luminance == value && got[i].status == 1)
+                return true;
+        return false;
+    };
+    dialog.SetSpin(IDC_LUMINANCE_SPIN, 55);
+    size_t before = device.Datagrams().size();
+    dialog.Click(IDC_APPLY);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return notifiedAfter(before, 55); }, 10000)) << "after 適用";
+
+    // Every candidate answers yes or no here, so the search ends after the
+    // first eight.
+    dialog.Click(IDC_SEARCH);
+    EXPECT_EQ("2個のデバイスを発見しました。", dialog.TakeMessageBox("確認情報", 60000));
+    EXPECT_EQ("デバッグデバイス (0,0,0)", dialog.ListText(IDC_DEVICE_LIST, 0));
+    EXPECT_EQ("未サポートデバイス (0,0,1)", dialog.ListText(IDC_DEVICE_LIST, 1));
+    EXPECT_EQ("デバッグデバイス (0,1,1)", dialog.ListText(IDC_DEVICE_LIST, 3));
+
+    dialog.Select(IDC_DEVICE_LIST, 1);
+    dialog.SetSpin(IDC_DISPLAY_SPIN, 7);
+    dialog.SetSpin(IDC_GPU_SPIN, 5);
+    dialog.Select(IDC_ATTRIBUTE_LIST, 1);
+    dialog.SetCheck(IDC_ENABLE, true);
+    dialog.Select(IDC_PLAYTYPE_LIST, PLAY_FIXED);
+    dialog.SetSpin(IDC_LUMINANCE_SPIN, 66);
+    before = device.Datagrams().size();
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.WaitClosed());
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return notifiedAfter(before, 66); }, 10000)) << "after 設定";
+    EXPECT_TRUE(sim.SetsOf(program.Pid()).empty()) << "the driver was written in debug-device mode";
+}
+
 TEST_F(DialogTest, PatternChooserStartsFromThePlayFile) {
     std::string dir = program.Dir().Path();
     ASSERT_TRUE(CreateDirectoryA((dir + "\\pat").c_str(), nullptr));
     settings += "[DEVICE4]\r\nPlayFile=" + dir + "\\pat\\blink.GLP\r\n";
     settings += "[DEVICE5]\r\nPlayFile=" + dir + "\\pat\\\r\n";
+    // A relative pattern file, read from the program's current folder.
+    settings += "[DEVICE6]\r\nPlayType=6\r\nPlayFile=blink.GLP\r\n";
     StartAndOpen();
 
     struct Case {
@@ -357,6 +469,27 @@ TEST_F(DialogTest, PatternChooserStartsFromThePlayFile) {
     ASSERT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000));
     Sleep(200);
     EXPECT_EQ(before, dialog.Text(IDC_PLAYFILE));
+
+    // The user moves to another folder inside the chooser before choosing,
+    // which takes the process's current folder along while the chooser runs.
+    ASSERT_TRUE(CreateDirectoryA((dir + "\\sub").c_str(), nullptr));
+    dialog.Click(IDC_PATTERN_BROWSE);
+    chooser = testsupport::WaitForProcessWindow(program.Pid(), "#32770", "パターンファイルの選択", 15000);
+    ASSERT_NE(nullptr, chooser);
+    HWND name = GetDlgItem(chooser, 0x480);
+    if (!name) name = GetDlgItem(chooser, 0x47c);
+    for (const std::string& typed : {dir + "\\sub", std::string("nav.GLP")}) {
+        Sleep(500);
+        SendMessageA(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(typed.c_str()));
+        PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    }
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return _stricmp(dialog.Text(IDC_PLAYFILE).c_str(), (dir + "\\sub\\nav.GLP").c_str()) == 0; }, 5000))
+        << dialog.Text(IDC_PLAYFILE);
+
+    // The relative pattern is still found where it was, and plays.
+    dialog.Select(IDC_DEVICE_LIST, 6);
+    EXPECT_TRUE(PreviewShows(RGB(31, 231, 31), 3000)) << "the relative pattern file was not found";
 }
 
 TEST_F(DialogTest, PreviewShowsTheSelectedDevicesColour) {
@@ -451,22 +584,13 @@ TEST_F(DialogTest, LogoIsDrawnAsItStands) {
 
 TEST_F(DialogTest, CancelledFontChoiceRestartsThePreviewWithTheSameFont) {
     StartAndOpen();
-    HWND strip = dialog.Item(IDC_PREVIEW);
     ASSERT_TRUE(PreviewShows(RGB(31, 231, 31)));
     ScreenImage before = Preview();
 
     // On the blink pattern, so that the restarted preview is seen moving.
     dialog.Select(IDC_DEVICE_LIST, 3);
-    PostMessageA(strip, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(10, 10));
-    HWND chooser = nullptr;
-    ASSERT_TRUE(testsupport::WaitUntil(
-        [&] {
-            for (HWND w : testsupport::FindProcessWindows(program.Pid(), "#32770", nullptr)) {
-                if (w != dialog.Window()) chooser = w;
-            }
-            return chooser != nullptr;
-        },
-        15000));
+    HWND chooser = OpenFontDialog();
+    ASSERT_NE(nullptr, chooser);
     PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDCANCEL)));
     ASSERT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000));
 
@@ -478,6 +602,29 @@ TEST_F(DialogTest, CancelledFontChoiceRestartsThePreviewWithTheSameFont) {
     ASSERT_TRUE(PreviewShows(RGB(31, 231, 31)));
     Sleep(200);
     EXPECT_TRUE(Preview() == before);
+}
+
+// The font is in force once confirmed: "中止" keeps it, "設定" writes it.
+TEST_F(DialogTest, ConfirmedFontIsKeptByCancelAndSavedBySetting) {
+    StartAndOpen();
+    std::string ini = program.IniPath();
+    HWND chooser = OpenFontDialog();
+    ASSERT_NE(nullptr, chooser);
+    ASSERT_TRUE(ConfirmFontSize(chooser, 20));
+    dialog.Click(IDCANCEL);
+    ASSERT_TRUE(dialog.WaitClosed());
+    SendMessageA(program.MainWindow(), WM_COMMAND, IDM_SAVE, 0);
+    std::string font = IniValue(ini, "PREVIEW", "Font");
+    EXPECT_EQ(std::to_string(HeightOf(20)) + ",", font.substr(0, font.find(',') + 1)) << font;
+
+    ASSERT_TRUE(dialog.Open(program));
+    chooser = OpenFontDialog();
+    ASSERT_NE(nullptr, chooser);
+    ASSERT_TRUE(ConfirmFontSize(chooser, 12));
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.WaitClosed());
+    font = IniValue(ini, "PREVIEW", "Font");
+    EXPECT_EQ(std::to_string(HeightOf(12)) + ",", font.substr(0, font.find(',') + 1)) << font;
 }
 
 TEST_F(DialogTest, EscapeAndTheCloseBoxCancel) {
@@ -499,4 +646,5 @@ TEST_F(DialogTest, EscapeAndTheCloseBoxCancel) {
     ASSERT_TRUE(dialog.Open(program));
     PostMessageA(program.MainWindow(), WM_COMMAND, IDM_EXIT, 0);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !program.Running(); }, 10000));
+    EXPECT_EQ(0u, program.ExitCode());
 }

@@ -256,8 +256,13 @@ TEST_F(PreviewThreadTest, RestartReadsThePatternAfresh) {
     }
 }
 
-TEST_F(PreviewThreadTest, DeviceOutsideTheRecordsStartsNothing) {
+TEST_F(PreviewThreadTest, DeviceOutsideTheRecordsOrNoDialogStartsNothing) {
     EXPECT_EQ(0, StartPreview(-1));
     EXPECT_EQ(0, StartPreview(MAX_DEVICE));
+    EXPECT_EQ(nullptr, PreviewSlot.Thread);
+    // The dialog went while a nested loop ran (the program ended).
+    SettingDialog = nullptr;
+    WorkingCopy.Device[0].PlayType = PLAY_FIXED;
+    EXPECT_EQ(0, StartPreview(0));
     EXPECT_EQ(nullptr, PreviewSlot.Thread);
 }
