@@ -59,7 +59,8 @@ char* FormatDeviceLabel(char* label, size_t size, const char* text, uint32_t dis
 void SetAllLuminance(const DEVICE (&devices)[MAX_DEVICE], uint32_t brightness) {
     for (const DEVICE& device : devices) {
         if (device.Enable == 0) continue;
-        SetLuminanceOnce(brightness, static_cast<uint32_t>(device.Attribute), device.Display, device.GPU);
+        SetLuminanceOnce(brightness, static_cast<uint32_t>(device.Attribute), device.Display, device.GPU,
+                         device.Color);
     }
 }
 
