@@ -124,6 +124,8 @@ bool CNVGF::SetLuminance(uint32_t attribute, uint32_t value, uint32_t color) {
     return NvAPI_GPU_SetIllumination(&parm) == NVAPI_OK;
 }
 
+uint32_t CNVGF::DescribeZones(ZoneDescription* zones) { return ::DescribeZones(Gpu(), zones); }
+
 bool CNVGF::DescribeZone(uint32_t attribute, ZoneDescription* out) {
     return IsZoneAttribute(attribute) && ::DescribeZone(Gpu(), ZoneOfAttribute(attribute), out);
 }

@@ -46,6 +46,7 @@ public:
 
     // Zones of the selected GPU (attribute 2 + z): what the driver says of
     // the zone, whether its hardware runs programs, and handing it one.
+    uint32_t DescribeZones(ZoneDescription* zones);  // up to 32; `zones` may be null
     bool DescribeZone(uint32_t attribute, ZoneDescription* out);
     bool ZoneRunsPrograms(uint32_t attribute);
     bool StartZoneProgram(uint32_t attribute, const ZoneBlink& blink, uint32_t color);

@@ -500,3 +500,51 @@ TEST_F(DialogTest, EscapeAndTheCloseBoxCancel) {
     PostMessageA(program.MainWindow(), WM_COMMAND, IDM_EXIT, 0);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !program.Running(); }, 10000));
 }
+
+TEST_F(DialogTest, ZonesInTheAttributeListAndTheColourOfAZone) {
+    SimMachine machine;
+    machine.Gpu(0, 0).zones = "rgb@top:0,0,255 fixed@front";
+    ASSERT_TRUE(sim.Write(machine));
+    settings += "[DEVICE4]\r\nGPU=0\r\nAttribute=2\r\nPlayType=0\r\nLuminance=100\r\n"
+                "[DEVICE5]\r\nGPU=0\r\nAttribute=3\r\n";
+    StartAndOpen();
+    EXPECT_EQ((std::vector<std::string> {"ビデオカード", "SLIケーブル", "ゾーン1 上面", "ゾーン2 前面"}),
+              dialog.ListTexts(IDC_ATTRIBUTE_LIST));
+
+    // "色..." only for a zone that takes a colour.
+    EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "the board logo";
+    dialog.Select(IDC_DEVICE_LIST, 5);
+    EXPECT_EQ(3, dialog.ListSelection(IDC_ATTRIBUTE_LIST));
+    EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "a zone of fixed colour";
+    dialog.Select(IDC_DEVICE_LIST, 4);
+    EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_COLOR)));
+    EXPECT_TRUE(PreviewShows(RGB(31, 231, 31))) << "no colour of its own: green";
+
+    dialog.Click(IDC_COLOR);
+    HWND chooser = nullptr;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            for (HWND w : testsupport::FindProcessWindows(program.Pid(), "#32770", nullptr)) {
+                if (w != dialog.Window()) chooser = w;
+            }
+            return chooser != nullptr;
+        },
+        15000));
+    const struct {
+        int id;
+        const char* value;
+    } components[] = {{706, "255"}, {707, "102"}, {708, "0"}};  // red, green, blue
+    for (const auto& c : components) {
+        HWND edit = GetDlgItem(chooser, c.id);
+        ASSERT_NE(nullptr, edit) << c.id;
+        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.value));
+    }
+    PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000));
+    EXPECT_TRUE(PreviewShows(RGB(231, 111, 31))) << std::hex << Preview().TextColor();
+
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.WaitClosed());
+    EXPECT_EQ("255,102,0", IniValue(program.IniPath(), "DEVICE4", "Color"));
+    EXPECT_EQ("<missing>", IniValue(program.IniPath(), "DEVICE5", "Color"));
+}
