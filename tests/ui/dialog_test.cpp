@@ -76,6 +76,21 @@ protected:
         return testsupport::WaitUntil([&] { return Preview().TextColor() == color; }, timeoutMs, 20);
     }
 
+    // A common dialog the program opened over the settings dialog; null when
+    // none came.
+    HWND WaitForChooser() const {
+        HWND chooser = nullptr;
+        testsupport::WaitUntil(
+            [&] {
+                for (HWND w : testsupport::FindProcessWindows(program.Pid(), "#32770", nullptr)) {
+                    if (w != dialog.Window()) chooser = w;
+                }
+                return chooser != nullptr;
+            },
+            15000);
+        return chooser;
+    }
+
     SimNvapi sim;
     ResidentProgram program;
     DialogDriver dialog;
@@ -458,15 +473,8 @@ TEST_F(DialogTest, CancelledFontChoiceRestartsThePreviewWithTheSameFont) {
     // On the blink pattern, so that the restarted preview is seen moving.
     dialog.Select(IDC_DEVICE_LIST, 3);
     PostMessageA(strip, WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(10, 10));
-    HWND chooser = nullptr;
-    ASSERT_TRUE(testsupport::WaitUntil(
-        [&] {
-            for (HWND w : testsupport::FindProcessWindows(program.Pid(), "#32770", nullptr)) {
-                if (w != dialog.Window()) chooser = w;
-            }
-            return chooser != nullptr;
-        },
-        15000));
+    HWND chooser = WaitForChooser();
+    ASSERT_NE(nullptr, chooser);
     PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDCANCEL)));
     ASSERT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000));
 
@@ -521,15 +529,8 @@ TEST_F(DialogTest, ZonesInTheAttributeListAndTheColourOfAZone) {
     EXPECT_TRUE(PreviewShows(RGB(31, 231, 31))) << "no colour of its own: green";
 
     dialog.Click(IDC_COLOR);
-    HWND chooser = nullptr;
-    ASSERT_TRUE(testsupport::WaitUntil(
-        [&] {
-            for (HWND w : testsupport::FindProcessWindows(program.Pid(), "#32770", nullptr)) {
-                if (w != dialog.Window()) chooser = w;
-            }
-            return chooser != nullptr;
-        },
-        15000));
+    HWND chooser = WaitForChooser();
+    ASSERT_NE(nullptr, chooser);
     const struct {
         int id;
         const char* value;
