@@ -180,10 +180,11 @@ bool ApplyGpuKey(GpuSection& sec, const std::string& key, const std::string& val
     }
     if (key == "fan") return ParseReading(value, &g.fan) && g.fan.present;
     if (key == "zones") return ParseZones(value, &g.zones);
-    if (key == "zonemodes" || key == "zonedelay") {
+    if (key == "illumdevices") return ParseIllumDevices(value, &g.illumDevices);
+    if (key == "zonedelay") {
         int64_t v;
-        if (!ParseInt(value, &v) || v < 0 || v > 0xFFFFFFFFll) return false;
-        (key == "zonemodes" ? g.zoneModes : g.zoneDelayMs) = static_cast<uint32_t>(v);
+        if (!ParseInt(value, &v) || v < 0 || v > 60000) return false;
+        g.zoneDelayMs = static_cast<uint32_t>(v);
         return true;
     }
     if (key.compare(0, 7, "status.") == 0) return ParseStatusKey(key, &g.faults, value);

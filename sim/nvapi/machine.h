@@ -78,15 +78,22 @@ struct Zone {
     uint32_t location = 0;
     uint8_t color[4] = {255, 255, 255, 0};  // R G B W; only RGB and RGBW zones have one
     uint8_t brightness = 100;
+    uint8_t device = 0;                     // index of the illumination device behind it
+};
+
+// One illumination device (a controller behind one or more zones).
+struct IllumDevice {
+    uint32_t type = DEVICE_TYPE_MCUV10;
+    uint32_t modes = 3;  // ctrlModeMask: bit 0 manual, bit 1 piecewise linear
 };
 
 // The zones' control settings while the simulated machine lives: the active
-// set and the default set (bDefault), one entry per zone; one illumination
-// device behind all of them, with its synchronisation data.
+// set and the default set (bDefault), one entry per zone, and each
+// illumination device's synchronisation data.
 struct ZoneState {
     std::vector<ZoneControl> active;
     std::vector<ZoneControl> defaults;
-    IllumDeviceSync sync = {};
+    std::vector<IllumDeviceSync> sync;
 };
 
 // Which utilisation entries the driver offers.
@@ -105,7 +112,7 @@ struct Gpu {
     uint32_t coolers = 1;
     Reading fan = Reading::Constant(40);
     std::vector<Zone> zones;     // none: a board without client illumination
-    uint32_t zoneModes = 3;      // ctrlModeMask of its illumination device
+    std::vector<IllumDevice> illumDevices;  // none given: one MCU, both modes, when there are zones
     uint32_t zoneDelayMs = 0;    // how long ZonesGetControl takes to answer
     ZoneState zoneState;         // made from `zones` when the configuration is read
     Faults faults;

@@ -20,6 +20,8 @@ const uint32_t ZONE_TYPE_SINGLE_COLOR = 4;
 const uint32_t MODE_MANUAL = 0;
 const uint32_t MODE_PIECEWISE_LINEAR = 1;
 const uint32_t DEVICE_TYPE_MCUV10 = 1;
+const uint32_t DEVICE_TYPE_GPIO_PWM_RGBW = 2;
+const uint32_t DEVICE_TYPE_GPIO_PWM_SINGLE_COLOR = 3;
 
 struct IllumDeviceInfo {
     uint32_t type;

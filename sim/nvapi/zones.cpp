@@ -16,8 +16,11 @@ struct Name {
 const Name ZONE_TYPES[] = {
     {"rgb", ZONE_TYPE_RGB}, {"fixed", ZONE_TYPE_COLOR_FIXED}, {"rgbw", ZONE_TYPE_RGBW}, {"single", ZONE_TYPE_SINGLE_COLOR}};
 const Name LOCATIONS[] = {{"top", 0x00}, {"front", 0x08}, {"back", 0x0C}, {"slitop", 0x20}};
+const Name DEVICE_TYPES[] = {
+    {"mcu", DEVICE_TYPE_MCUV10}, {"rgbw", DEVICE_TYPE_GPIO_PWM_RGBW}, {"single", DEVICE_TYPE_GPIO_PWM_SINGLE_COLOR}};
 
-bool Lookup(const Name (&names)[4], const std::string& text, uint32_t* value) {
+template <size_t N>
+bool Lookup(const Name (&names)[N], const std::string& text, uint32_t* value) {
     for (const Name& n : names) {
         if (text == n.text) {
             *value = n.value;
@@ -45,11 +48,18 @@ bool Number(const std::string& text, uint32_t max, uint32_t* out) {
 
 bool HasColor(uint32_t type) { return type == ZONE_TYPE_RGB || type == ZONE_TYPE_RGBW; }
 
-// "TYPE@LOCATION[:R,G,B[,W]][%PCT]"
+// "TYPE@LOCATION[:R,G,B[,W]][%PCT][#DEVICE]"
 bool ParseZone(const std::string& word, Zone* zone) {
     size_t at = word.find('@');
     if (at == std::string::npos || !Lookup(ZONE_TYPES, word.substr(0, at), &zone->type)) return false;
     std::string rest = word.substr(at + 1);
+    size_t hash = rest.find('#');
+    if (hash != std::string::npos) {
+        uint32_t v;
+        if (!Number(rest.substr(hash + 1), ILLUM_MAX - 1, &v)) return false;
+        zone->device = static_cast<uint8_t>(v);
+        rest = rest.substr(0, hash);
+    }
     size_t pct = rest.find('%');
     if (pct != std::string::npos) {
         uint32_t v;
@@ -145,35 +155,61 @@ bool ParseZones(const std::string& text, std::vector<Zone>* zones) {
     return true;
 }
 
+bool ParseIllumDevices(const std::string& text, std::vector<IllumDevice>* devices) {
+    std::vector<IllumDevice> parsed;
+    std::istringstream in(text);
+    std::string word;
+    while (in >> word) {
+        IllumDevice device;
+        size_t colon = word.find(':');
+        if (!Lookup(DEVICE_TYPES, word.substr(0, colon), &device.type) ||
+            (colon != std::string::npos && !Number(word.substr(colon + 1), 0xFFFFFFFFu, &device.modes)) ||
+            parsed.size() == ILLUM_MAX)
+            return false;
+        parsed.push_back(device);
+    }
+    *devices = parsed;
+    return true;
+}
+
 void ResetZoneState(Gpu& gpu) {
+    if (gpu.illumDevices.empty() && !gpu.zones.empty()) gpu.illumDevices.push_back(IllumDevice());
     gpu.zoneState.active.clear();
     for (const Zone& zone : gpu.zones) gpu.zoneState.active.push_back(Initial(zone));
     gpu.zoneState.defaults = gpu.zoneState.active;
-    gpu.zoneState.sync = IllumDeviceSync();
+    gpu.zoneState.sync.assign(gpu.illumDevices.size(), IllumDeviceSync());
 }
 
 void FillDeviceInfo(const Gpu& gpu, IllumDeviceInfoParams* params) {
-    params->numIllumDevices = gpu.zones.empty() ? 0 : 1;
-    if (gpu.zones.empty()) return;
-    params->devices[0].type = DEVICE_TYPE_MCUV10;
-    params->devices[0].ctrlModeMask = gpu.zoneModes;
-    params->devices[0].data[0] = 0;  // first entry of the board's I2C table
+    params->numIllumDevices = static_cast<uint32_t>(gpu.illumDevices.size());
+    for (size_t i = 0; i < gpu.illumDevices.size(); ++i) {
+        params->devices[i].type = gpu.illumDevices[i].type;
+        params->devices[i].ctrlModeMask = gpu.illumDevices[i].modes;
+        params->devices[i].data[0] = static_cast<uint8_t>(i);  // I2C table index or first pin
+    }
 }
 
 Status FillDeviceControl(const Gpu& gpu, IllumDeviceControlParams* params) {
-    if (gpu.zones.empty()) return ST_NOT_SUPPORTED;
-    params->numIllumDevices = 1;
-    params->devices[0].type = DEVICE_TYPE_MCUV10;
-    params->devices[0].syncData.bSync = gpu.zoneState.sync.bSync;
-    params->devices[0].syncData.timeStampms = gpu.zoneState.sync.timeStampms;
+    if (gpu.illumDevices.empty()) return ST_NOT_SUPPORTED;
+    params->numIllumDevices = static_cast<uint32_t>(gpu.illumDevices.size());
+    for (size_t i = 0; i < gpu.illumDevices.size(); ++i) {
+        params->devices[i].type = gpu.illumDevices[i].type;
+        params->devices[i].syncData.bSync = gpu.zoneState.sync[i].bSync;
+        params->devices[i].syncData.timeStampms = gpu.zoneState.sync[i].timeStampms;
+    }
     return ST_OK;
 }
 
 Status ApplyDeviceControl(Gpu& gpu, const IllumDeviceControlParams& params) {
-    if (gpu.zones.empty()) return ST_NOT_SUPPORTED;
-    if (params.numIllumDevices != 1 || params.devices[0].type != DEVICE_TYPE_MCUV10) return ST_INVALID_ARGUMENT;
-    gpu.zoneState.sync.bSync = params.devices[0].syncData.bSync;
-    gpu.zoneState.sync.timeStampms = params.devices[0].syncData.timeStampms;
+    if (gpu.illumDevices.empty()) return ST_NOT_SUPPORTED;
+    if (params.numIllumDevices != gpu.illumDevices.size()) return ST_INVALID_ARGUMENT;
+    for (size_t i = 0; i < gpu.illumDevices.size(); ++i) {
+        if (params.devices[i].type != gpu.illumDevices[i].type) return ST_INVALID_ARGUMENT;
+    }
+    for (size_t i = 0; i < gpu.illumDevices.size(); ++i) {
+        gpu.zoneState.sync[i].bSync = params.devices[i].syncData.bSync;
+        gpu.zoneState.sync[i].timeStampms = params.devices[i].syncData.timeStampms;
+    }
     return ST_OK;
 }
 
@@ -181,7 +217,7 @@ void FillZoneInfo(const Gpu& gpu, ZoneInfoParams* params) {
     params->numIllumZones = static_cast<uint32_t>(gpu.zones.size());
     for (size_t i = 0; i < gpu.zones.size(); ++i) {
         params->zones[i].type = gpu.zones[i].type;
-        params->zones[i].illumDeviceIdx = 0;
+        params->zones[i].illumDeviceIdx = gpu.zones[i].device;
         params->zones[i].provIdx = static_cast<uint8_t>(i);
         params->zones[i].zoneLocation = gpu.zones[i].location;
     }

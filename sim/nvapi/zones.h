@@ -12,12 +12,15 @@
 
 namespace sim {
 
-// "TYPE@LOCATION[:R,G,B[,W]][%PCT] ..." (type rgb, fixed, rgbw or single;
-// location top, front, back, slitop or a number) into `zones`; false, with
-// `zones` untouched, when a word cannot be used or there are more than 32.
+// "TYPE@LOCATION[:R,G,B[,W]][%PCT][#DEVICE] ..." (type rgb, fixed, rgbw or
+// single; location top, front, back, slitop or a number) into `zones`; false,
+// with `zones` untouched, when a word cannot be used or there are more than 32.
 bool ParseZones(const std::string& text, std::vector<Zone>* zones);
+// "TYPE[:MASK] ..." (type mcu, rgbw or single; mask the ctrlModeMask, default
+// 3) into `devices`; false, untouched, when a word cannot be used.
+bool ParseIllumDevices(const std::string& text, std::vector<IllumDevice>* devices);
 
-// Both control sets as the configured zones start.
+// The devices the GPU reports and both control sets as its zones start.
 void ResetZoneState(Gpu& gpu);
 
 void FillDeviceInfo(const Gpu& gpu, IllumDeviceInfoParams* params);

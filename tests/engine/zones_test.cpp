@@ -130,9 +130,11 @@ TEST_F(ZoneEngineTest, OtherPatternsPlayStepByStep) {
         EXPECT_EQ("10", Writes()[0].at(0).Field("pct"));
     }
 
-    // A device that runs no programs (mode mask: manual only).
+    // A zone whose device runs no programs (mode mask: manual only), beside
+    // one whose device does.
     sim.ClearLog();
-    machine.Gpu(0, 0).zoneModes = 1;
+    machine.Gpu(0, 0).zones = "rgb@top#1 rgb@back";
+    machine.Gpu(0, 0).illumDevices = "mcu:3 rgbw:1";
     Use();
     Pattern(0, "10,100\n20,100\n");
     ASSERT_EQ(1, StartControl());
@@ -142,7 +144,8 @@ TEST_F(ZoneEngineTest, OtherPatternsPlayStepByStep) {
 
     // A driver that refuses the program: asked once, then step by step.
     sim.ClearLog();
-    machine.Gpu(0, 0).zoneModes = 3;
+    machine.Gpu(0, 0).zones = "rgb@top";
+    machine.Gpu(0, 0).illumDevices = "";
     machine.Gpu(0, 0).status["GPU_ClientIllumZonesSetControl"] = -1;
     Use();
     ASSERT_EQ(1, StartControl());

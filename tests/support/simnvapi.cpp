@@ -64,7 +64,7 @@ std::string SimMachine::Text() const {
             out << "coolers = " << gpu.coolers << "\n";
             out << "fan = " << gpu.fan << "\n";
             if (!gpu.zones.empty()) out << "zones = " << gpu.zones << "\n";
-            if (gpu.zoneModes >= 0) out << "zonemodes = " << gpu.zoneModes << "\n";
+            if (!gpu.illumDevices.empty()) out << "illumdevices = " << gpu.illumDevices << "\n";
             if (gpu.zoneDelayMs) out << "zonedelay = " << gpu.zoneDelayMs << "\n";
             AppendStatuses(out, gpu.status);
             out << gpu.extra << (gpu.extra.empty() || gpu.extra.back() == '\n' ? "" : "\n");

@@ -60,8 +60,8 @@ struct SimGpu {
     std::string usageTable;                   // through the usage table; "" as utilisation
     unsigned coolers = 1;
     std::string fan = "40";                   // first cooler's level, percent
-    std::string zones;                        // "TYPE@LOCATION[:R,G,B[,W]][%PCT] ..."; "" none
-    int zoneModes = -1;                       // ctrlModeMask of the zones' device; -1 both modes
+    std::string zones;                        // "TYPE@LOCATION[:R,G,B[,W]][%PCT][#DEVICE] ..."; "" none
+    std::string illumDevices;                 // "TYPE[:MASK] ..."; "" one MCU running both modes
     unsigned zoneDelayMs = 0;                 // how long ZonesGetControl takes
     std::map<std::string, int> status;        // forced statuses for calls on this GPU
     std::string extra;                        // raw lines for the section
