@@ -8,7 +8,8 @@ const char USAGE[] =
     "usage: GLIMSIM.EXE [options]\n"
     "  --headless               no window: one line per datagram on standard output\n"
     "  --port N                 listen on 127.0.0.1:N (default 30000, 0 = any free port)\n"
-    "  --leds D,G,A[;D,G,A...]  the LEDs this device has (default 0,0,0;0,0,1)\n"
+    "  --leds D,G,A[=R,G,B][;...]  the LEDs this device has (default 0,0,0;0,0,1),\n"
+    "                           each lit in green or in the colour given\n"
     "  --refuse-query           answer every query with Status 0\n"
     "  --refuse-notify          answer every notification with Status 0\n"
     "  --refuse-notify-after N  accept N notifications, refuse the rest\n"
@@ -31,18 +32,30 @@ bool ToNumber(const std::string& text, long low, long high, long& value) {
     return true;
 }
 
-bool ParseLed(const std::string& text, Led& led) {
-    long parts[3];
+// Exactly three comma-separated numbers from `low` to `high`.
+bool ParseTriple(const std::string& text, long low, long high, long (&parts)[3]) {
     size_t start = 0;
     for (int n = 0; n < 3; ++n) {
         size_t comma = text.find(',', start);
         bool last = n == 2;
         if (last != (comma == std::string::npos)) return false;
         std::string part = text.substr(start, last ? std::string::npos : comma - start);
-        if (!ToNumber(part, 0, 0x7fffffffL, parts[n])) return false;
+        if (!ToNumber(part, low, high, parts[n])) return false;
         start = comma + 1;
     }
+    return true;
+}
+
+// "D,G,A" or "D,G,A=R,G,B".
+bool ParseLed(const std::string& text, Led& led) {
+    size_t equals = text.find('=');
+    long parts[3];
+    if (!ParseTriple(text.substr(0, equals), 0, 0x7fffffffL, parts)) return false;
     led = {static_cast<int>(parts[0]), static_cast<int>(parts[1]), static_cast<int>(parts[2])};
+    if (equals == std::string::npos) return true;
+    long rgb[3];
+    if (!ParseTriple(text.substr(equals + 1), 0, 255, rgb)) return false;
+    led.color = rgb[0] | rgb[1] << 8 | rgb[2] << 16;
     return true;
 }
 
@@ -132,10 +145,15 @@ bool ParseOptions(const std::vector<std::string>& args, SimOptions& options, std
 std::string FormatLeds(const std::vector<Led>& leds) {
     std::string text;
     for (const Led& led : leds) {
-        char part[48];
+        char part[80];
         std::snprintf(part, sizeof part, "%s%d,%d,%d", text.empty() ? "" : ";", led.display,
                       led.gpu, led.attribute);
         text += part;
+        if (led.color >= 0) {
+            std::snprintf(part, sizeof part, "=%ld,%ld,%ld", led.color & 0xFF, (led.color >> 8) & 0xFF,
+                          (led.color >> 16) & 0xFF);
+            text += part;
+        }
     }
     return text;
 }

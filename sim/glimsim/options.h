@@ -7,7 +7,8 @@
 struct Led {
     int display;
     int gpu;
-    int attribute;
+    int attribute;       // 0 board logo, 1 SLI bridge, 2 + z illumination zone z
+    long color = -1;     // the colour it lights in, 0x00BBGGRR; -1: green
 };
 
 struct SimOptions {

@@ -175,45 +175,48 @@ int TextWidth(HDC dc, const std::wstring& text, HFONT font) {
     return size.cx;
 }
 
+// The colour an LED lights in, and its dim form.
+COLORREF Hue(const Led& led) { return led.color >= 0 ? static_cast<COLORREF>(led.color) : GREEN; }
+COLORREF DarkHue(const Led& led) { return led.color >= 0 ? Mix(RGB(0, 0, 0), Hue(led), 0.2) : GREEN_DARK; }
+
 // A lamp with a soft glow whose strength follows the brightness, drawn over
-// `base`, the tile's own colour.
-void DrawLamp(HDC dc, int x, int y, double level, bool lit, COLORREF base) {
+// `base`, the tile's own colour, lighting in `hue` (`dark` when dim).
+void DrawLamp(HDC dc, int x, int y, double level, bool lit, COLORREF base, COLORREF hue, COLORREF dark) {
     const int glow = 50, core = 24;
     double strength = lit ? level : 0;
-    COLORREF lamp = lit ? Mix(GREEN_DARK, GREEN, level) : RGB(38, 44, 52);
+    COLORREF lamp = lit ? Mix(dark, hue, level) : RGB(38, 44, 52);
     for (int r = glow; r > core; --r) {
         double t = static_cast<double>(glow - r) / (glow - core);
-        Disc(dc, x, y, r, Mix(base, GREEN, 0.7 * t * t * strength));
+        Disc(dc, x, y, r, Mix(base, hue, 0.7 * t * t * strength));
     }
     Disc(dc, x, y, core + 2, Mix(base, RGB(6, 8, 10), 0.55 - 0.3 * strength));
     Disc(dc, x, y, core, lamp);
     Disc(dc, x - 7, y - 8, 8, Mix(lamp, WHITE, lit ? 0.25 + 0.35 * level : 0.08));
 }
 
-const wchar_t* AttributeName(int attribute) {
+std::wstring AttributeName(int attribute) {
     switch (attribute) {
     case 0: return L"Board logo";
     case 1: return L"SLI bridge";
-    default: return nullptr;
+    default: return attribute >= 2 ? Format(L"Zone %d", attribute - 1) : Format(L"Attribute %d", attribute);
     }
 }
 
 void DrawTile(HDC dc, const RECT& r, const LedState& led, const Fonts& fonts) {
     double level = led.luminance <= 0 ? 0 : led.luminance >= 100 ? 1 : led.luminance / 100.0;
     double shown = led.lit ? level : 0;
-    COLORREF fill = Mix(TILE, RGB(24, 58, 38), shown * 0.6);
-    RoundBox(dc, r, fill, Mix(TILE_EDGE, GREEN, shown * 0.8), 16);
-    DrawLamp(dc, r.left + 60, r.top + 60, level, led.lit, fill);
+    const COLORREF hue = Hue(led.led), dark = DarkHue(led.led);
+    COLORREF fill = Mix(TILE, Mix(TILE, hue, 0.25), shown * 0.6);
+    RoundBox(dc, r, fill, Mix(TILE_EDGE, hue, shown * 0.8), 16);
+    DrawLamp(dc, r.left + 60, r.top + 60, level, led.lit, fill, hue, dark);
 
     int x = r.left + 124, y = r.top + 14;
     Text(dc, x, y, Format(L"DISPLAY %d  \u00B7  GPU %d", led.led.display, led.led.gpu),
          fonts.label, DIM);
-    const wchar_t* name = AttributeName(led.led.attribute);
-    Text(dc, x, y + 18, name ? name : Format(L"Attribute %d", led.led.attribute), fonts.strong,
-         TEXT);
+    Text(dc, x, y + 18, AttributeName(led.led.attribute), fonts.strong, TEXT);
     if (led.lit) {
         int end = Text(dc, x - 2, y + 38, std::to_wstring(led.luminance), fonts.value,
-                       Mix(Mix(TEXT, DIM, 0.4), GREEN, 0.25 + 0.75 * level));
+                       Mix(Mix(TEXT, DIM, 0.4), hue, 0.25 + 0.75 * level));
         Text(dc, end + 4, y + 58, L"%", fonts.strong, DIM);
     } else {
         Text(dc, x, y + 38, L"\u2014", fonts.value, Mix(TILE_EDGE, DIM, 0.5));
@@ -225,14 +228,14 @@ void DrawTile(HDC dc, const RECT& r, const LedState& led, const Fonts& fonts) {
     if (shown > 0) {
         RECT bar = track;
         bar.right = track.left + static_cast<int>((track.right - track.left) * shown + 0.5);
-        Fill(dc, bar, Mix(GREEN_DARK, GREEN, 0.4 + 0.6 * shown));
+        Fill(dc, bar, Mix(dark, hue, 0.4 + 0.6 * shown));
     }
     std::wstring counts = Grouped(led.notifications) +
                           (led.notifications == 1 ? L" notification" : L" notifications");
     Text(dc, r.left + 16, r.bottom - 27, counts, fonts.small, DIM);
     std::wstring rate = Format(L"%.1f/s", led.rate);
     Text(dc, r.right - 16 - TextWidth(dc, rate, fonts.small), r.bottom - 27, rate, fonts.small,
-         led.rate > 0 ? Mix(DIM, GREEN, 0.6) : DIM);
+         led.rate > 0 ? Mix(DIM, hue, 0.6) : DIM);
 }
 
 // Text badges for the options that make the device misbehave.

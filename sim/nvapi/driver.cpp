@@ -12,6 +12,7 @@
 
 #include "machine.h"
 #include "records.h"
+#include "zones.h"
 
 namespace sim {
 namespace {
@@ -19,6 +20,7 @@ namespace {
 const char CONFIG_VARIABLE[] = "GLIMSIM_NVAPI_CONFIG";
 const char LOG_VARIABLE[] = "GLIMSIM_NVAPI_LOG";
 const char TRACE_VARIABLE[] = "GLIMSIM_NVAPI_TRACE";
+const char ZONE_LOG_VARIABLE[] = "GLIMSIM_NVAPI_ZONELOG";
 // One writer at a time across every process that loaded the simulator.
 const char LOG_MUTEX[] = "GlimSimNvapiLogMutex";
 
@@ -136,15 +138,17 @@ bool DecodeDisplay(void* handle, uint32_t* display) {
 }
 
 // The GPU a handle names, or null. display/gpu are -1 for a foreign handle.
-const Gpu* DecodeGpu(void* handle, int* display, int* gpu) {
+// Only the zone settings of a GPU change through it.
+Gpu* DecodeGpu(void* handle, int* display, int* gpu) {
     *display = *gpu = -1;
     uint32_t v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
     if ((v & HANDLE_TAG_MASK) != GPU_HANDLE_TAG) return nullptr;
     uint32_t d = (v >> 8) & 0xFF, g = v & 0xFF;
-    if (d >= M().displays.size() || g >= M().displays[d].size()) return nullptr;
+    std::vector<std::vector<Gpu>>& displays = g_state->machine.displays;
+    if (d >= displays.size() || g >= displays[d].size()) return nullptr;
     *display = static_cast<int>(d);
     *gpu = static_cast<int>(g);
-    return &M().displays[d][g];
+    return &displays[d][g];
 }
 
 uint64_t Now() { return GetTickCount64(); }
@@ -457,6 +461,123 @@ Status __cdecl GetCoolerSettings(void* handle, uint32_t cooler, void* record) {
     return Done(OP_GPU_GetCoolerSettings, word, st);
 }
 
+// ---- Client illumination ---------------------------------------------------
+
+// Every output record is cleared past its version word (and the bDefault
+// word of a zone control read) before it is filled: reserved bytes and the
+// entries past the count read as zero.
+template <typename Record>
+void ClearAfter(Record* record, size_t keep) {
+    std::memset(reinterpret_cast<char*>(record) + keep, 0, sizeof(Record) - keep);
+}
+
+// The checks and bookkeeping the six calls share. `body` runs on a record
+// that passed the argument, version and handle checks, under the lock.
+template <typename Record, typename Body>
+Status IllumCall(Operation op, void* handle, Record* record, uint32_t expectedWord, Body body) {
+    int d, g;
+    Gpu* gpu = DecodeGpu(handle, &d, &g);
+    uint32_t word = record ? record->version : 0;
+    Status st = ST_OK;
+    if (!Refused(op, gpu, &st)) {
+        st = CheckGpuRecord(record != nullptr, word, expectedWord, gpu);
+        if (st == ST_OK) st = body(*gpu, *record);
+    }
+    return Done(op, word, st);
+}
+
+Status __cdecl DevicesGetInfo(void* handle, IllumDeviceInfoParams* params) {
+    Guard guard;
+    Refresh();
+    return IllumCall(OP_GPU_ClientIllumDevicesGetInfo, handle, params, DEVICE_INFO_WORD,
+                     [](Gpu& gpu, IllumDeviceInfoParams& p) {
+                         ClearAfter(&p, 4);
+                         FillDeviceInfo(gpu, &p);
+                         return ST_OK;
+                     });
+}
+
+Status __cdecl DevicesGetControl(void* handle, IllumDeviceControlParams* params) {
+    Guard guard;
+    Refresh();
+    return IllumCall(OP_GPU_ClientIllumDevicesGetControl, handle, params, DEVICE_CONTROL_WORD,
+                     [](Gpu& gpu, IllumDeviceControlParams& p) {
+                         ClearAfter(&p, 4);
+                         return FillDeviceControl(gpu, &p);
+                     });
+}
+
+Status __cdecl DevicesSetControl(void* handle, IllumDeviceControlParams* params) {
+    Guard guard;
+    Refresh();
+    return IllumCall(OP_GPU_ClientIllumDevicesSetControl, handle, params, DEVICE_CONTROL_WORD,
+                     [](Gpu& gpu, IllumDeviceControlParams& p) { return ApplyDeviceControl(gpu, p); });
+}
+
+Status __cdecl ZonesGetInfo(void* handle, ZoneInfoParams* params) {
+    Guard guard;
+    Refresh();
+    return IllumCall(OP_GPU_ClientIllumZonesGetInfo, handle, params, ZONE_INFO_WORD,
+                     [](Gpu& gpu, ZoneInfoParams& p) {
+                         ClearAfter(&p, 4);
+                         FillZoneInfo(gpu, &p);
+                         return ST_OK;
+                     });
+}
+
+// A slow controller answers late: the settings are taken at once, the
+// answer leaves `zoneDelayMs` later, and other calls go on meanwhile.
+Status __cdecl ZonesGetControl(void* handle, ZoneControlParams* params) {
+    uint32_t delay = 0;
+    Status st;
+    {
+        Guard guard;
+        Refresh();
+        st = IllumCall(OP_GPU_ClientIllumZonesGetControl, handle, params, ZONE_CONTROL_WORD,
+                       [&delay](Gpu& gpu, ZoneControlParams& p) {
+                           ClearAfter(&p, 8);
+                           delay = gpu.zoneDelayMs;
+                           return FillZoneControl(gpu, &p);
+                       });
+    }
+    if (delay) Sleep(delay);
+    return st;
+}
+
+// One line per zone entry of the record (or one with zone -1 when there is
+// no readable record): MS PID TID CALL DISPLAY GPU ZONE STATUS, the entry
+// as DescribeZoneEntry gives it, default=0|1.
+volatile LONG g_zoneWrites = 0;
+
+void LogZoneWrite(void* handle, const ZoneControlParams* params, Status st) {
+    std::string log = Env(ZONE_LOG_VARIABLE);
+    if (log.empty()) return;
+    int d, g;
+    DecodeGpu(handle, &d, &g);
+    char head[128];
+    std::snprintf(head, sizeof head, "%llu %lu %lu %ld %d %d", static_cast<unsigned long long>(Now()),
+                  GetCurrentProcessId(), GetCurrentThreadId(), InterlockedIncrement(&g_zoneWrites), d, g);
+    std::string lines;
+    bool readable = params && params->version == ZONE_CONTROL_WORD && params->numIllumZonesControl > 0;
+    uint32_t count = readable ? params->numIllumZonesControl : 0;
+    if (count > ILLUM_MAX) count = ILLUM_MAX;
+    for (uint32_t z = 0; z < count; ++z) {
+        lines += std::string(head) + " " + std::to_string(z) + " " + std::to_string(st) + " " +
+                 DescribeZoneEntry(params->zones[z]) + " default=" + std::to_string(params->flags & 1) + "\n";
+    }
+    if (!readable) lines = std::string(head) + " -1 " + std::to_string(st) + " -\n";
+    AppendLine(log, lines);
+}
+
+Status __cdecl ZonesSetControl(void* handle, ZoneControlParams* params) {
+    Guard guard;
+    Refresh();
+    Status st = IllumCall(OP_GPU_ClientIllumZonesSetControl, handle, params, ZONE_CONTROL_WORD,
+                          [](Gpu& gpu, ZoneControlParams& p) { return ApplyZoneControl(gpu, p); });
+    LogZoneWrite(handle, params, st);
+    return st;
+}
+
 // The notices bracket every call; the scratch words let the post-call notice
 // check that it sees what the pre-call notice left.
 void __cdecl PreCallNotice(uint32_t id, uint32_t* scratch) {
@@ -488,6 +609,12 @@ void* Entry(uint32_t id) {
     case ID_GPU_GetDynamicPstatesInfoEx: return reinterpret_cast<void*>(&GetDynamicPstatesInfoEx);
     case ID_GPU_GetUsages: return reinterpret_cast<void*>(&GetUsages);
     case ID_GPU_GetCoolerSettings: return reinterpret_cast<void*>(&GetCoolerSettings);
+    case ID_GPU_ClientIllumDevicesGetInfo: return reinterpret_cast<void*>(&DevicesGetInfo);
+    case ID_GPU_ClientIllumDevicesGetControl: return reinterpret_cast<void*>(&DevicesGetControl);
+    case ID_GPU_ClientIllumDevicesSetControl: return reinterpret_cast<void*>(&DevicesSetControl);
+    case ID_GPU_ClientIllumZonesGetInfo: return reinterpret_cast<void*>(&ZonesGetInfo);
+    case ID_GPU_ClientIllumZonesGetControl: return reinterpret_cast<void*>(&ZonesGetControl);
+    case ID_GPU_ClientIllumZonesSetControl: return reinterpret_cast<void*>(&ZonesSetControl);
     case ID_PreCallNotice: return reinterpret_cast<void*>(&PreCallNotice);
     case ID_PostCallNotice: return reinterpret_cast<void*>(&PostCallNotice);
     default: return nullptr;

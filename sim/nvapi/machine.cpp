@@ -6,6 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "zones.h"
+
 namespace sim {
 
 namespace {
@@ -25,6 +27,12 @@ const char* const OPERATION_NAMES[OP_COUNT] = {
     "GPU_GetDynamicPstatesInfoEx",
     "GPU_GetUsages",
     "GPU_GetCoolerSettings",
+    "GPU_ClientIllumDevicesGetInfo",
+    "GPU_ClientIllumDevicesGetControl",
+    "GPU_ClientIllumDevicesSetControl",
+    "GPU_ClientIllumZonesGetInfo",
+    "GPU_ClientIllumZonesGetControl",
+    "GPU_ClientIllumZonesSetControl",
 };
 
 std::string Trim(const std::string& s) {
@@ -173,6 +181,14 @@ bool ApplyGpuKey(GpuSection& sec, const std::string& key, const std::string& val
         return true;
     }
     if (key == "fan") return ParseReading(value, &g.fan) && g.fan.present;
+    if (key == "zones") return ParseZones(value, &g.zones);
+    if (key == "illumdevices") return ParseIllumDevices(value, &g.illumDevices);
+    if (key == "zonedelay") {
+        int64_t v;
+        if (!ParseInt(value, &v) || v < 0 || v > 60000) return false;
+        g.zoneDelayMs = static_cast<uint32_t>(v);
+        return true;
+    }
     if (key.compare(0, 7, "status.") == 0) return ParseStatusKey(key, &g.faults, value);
     return false;
 }
@@ -304,6 +320,7 @@ Machine ParseMachine(const std::string& text, std::string* problems) {
         GpuSection& sec = s.second;
         if (!sec.adapterSet) sec.gpu.adapter = sec.gpu.name;
         if (!sec.usageTableSet && sec.gpu.utilization.present) sec.gpu.usageTable = sec.gpu.utilization;
+        ResetZoneState(sec.gpu);
         if (s.first.first >= count) continue;
         std::vector<Gpu>& gpus = m.displays[static_cast<size_t>(s.first.first)];
         if (gpus.size() <= static_cast<size_t>(s.first.second)) gpus.resize(static_cast<size_t>(s.first.second) + 1);

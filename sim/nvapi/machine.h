@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "records.h"
+#include "zonerecords.h"
 
 namespace sim {
 
@@ -26,6 +27,12 @@ enum Operation {
     OP_GPU_GetDynamicPstatesInfoEx,
     OP_GPU_GetUsages,
     OP_GPU_GetCoolerSettings,
+    OP_GPU_ClientIllumDevicesGetInfo,
+    OP_GPU_ClientIllumDevicesGetControl,
+    OP_GPU_ClientIllumDevicesSetControl,
+    OP_GPU_ClientIllumZonesGetInfo,
+    OP_GPU_ClientIllumZonesGetControl,
+    OP_GPU_ClientIllumZonesSetControl,
     OP_COUNT
 };
 const char* OperationName(Operation op);
@@ -64,6 +71,31 @@ struct Faults {
     Status status[OP_COUNT] = {};
 };
 
+// One illumination zone as configured: what ZonesGetInfo describes and the
+// control settings it starts with.
+struct Zone {
+    uint32_t type = ZONE_TYPE_RGB;
+    uint32_t location = 0;
+    uint8_t color[4] = {255, 255, 255, 0};  // R G B W; only RGB and RGBW zones have one
+    uint8_t brightness = 100;
+    uint8_t device = 0;                     // index of the illumination device behind it
+};
+
+// One illumination device (a controller behind one or more zones).
+struct IllumDevice {
+    uint32_t type = DEVICE_TYPE_MCUV10;
+    uint32_t modes = 3;  // ctrlModeMask: bit 0 manual, bit 1 piecewise linear
+};
+
+// The zones' control settings while the simulated machine lives: the active
+// set and the default set (bDefault), one entry per zone, and each
+// illumination device's synchronisation data.
+struct ZoneState {
+    std::vector<ZoneControl> active;
+    std::vector<ZoneControl> defaults;
+    std::vector<IllumDeviceSync> sync;
+};
+
 // Which utilisation entries the driver offers.
 enum class UsageEntries { Both, Dynamic, Table, None };
 
@@ -79,6 +111,10 @@ struct Gpu {
     Reading usageTable = Reading::Constant(30);
     uint32_t coolers = 1;
     Reading fan = Reading::Constant(40);
+    std::vector<Zone> zones;     // none: a board without client illumination
+    std::vector<IllumDevice> illumDevices;  // none given: one MCU, both modes, when there are zones
+    uint32_t zoneDelayMs = 0;    // how long ZonesGetControl takes to answer
+    ZoneState zoneState;         // made from `zones` when the configuration is read
     Faults faults;
 
     bool Supports(uint32_t attribute) const;

@@ -9,6 +9,7 @@
 
 #include "debuglink/glpcli.h"
 #include "engine/waitgate.h"
+#include "engine/zonepattern.h"
 #include "gpu/cnvgf.h"
 
 DEVICESLOT DeviceSlot[MAX_DEVICE];
@@ -92,10 +93,17 @@ bool TakeReading(int32_t playType, CNVGF& adapter, int32_t* value) {
 }
 
 void RunDevice(DEVICESLOT& slot, const DEVICE& device, CNVGF& adapter) {
+    // A zone that cannot take the pattern as a program plays it step by step
+    // for the thread's life: the answer does not change.
+    bool hardware = true;
     while (slot.Run != 0) {
         int32_t mode = ReadDebugMode();
         int32_t playType = device.PlayType;
         if (playType == PLAY_PATTERN) {
+            if (mode == 0 && hardware) {
+                hardware = PlayPatternInHardware(device, adapter, slot.Pattern, &slot.Run);
+                if (hardware) continue;
+            }
             // The pass writes and waits for each step itself; the next pass
             // follows at once.
             PlayPattern(device, adapter, slot.Pattern, &slot.Run);

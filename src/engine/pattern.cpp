@@ -148,7 +148,7 @@ void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t
     WaitContext* context = BoundWaitContext();
     if (context && !BeginLedWrite(context)) return;
     if (mode == 0) {
-        adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value));
+        adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value), device.Color);
     } else if (!GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
                                  device.Attribute, value)) {
         // Only the failure is stored: a confirmation that lands just after

@@ -68,6 +68,10 @@ void WriteAll(INIFILE& ini) {
         std::memcpy(file, dev.PlayFile, sizeof file);
         file[sizeof file - 1] = '\0';
         ini.Write(section, "PlayFile", file);
+        // No colour is no key at all: a colour the file held goes.
+        unsigned long rgb = DeviceColorRgb(dev.Color);
+        if (DeviceHasColor(dev.Color)) ini.Write(section, "Color", &rgb);
+        else ini.Write(section, "Color", static_cast<const char*>(nullptr));
     }
 }
 
@@ -123,6 +127,8 @@ void LoadSetting() {
             dev.PlayType = static_cast<int32_t>(ReadNumber(ini, section, "PlayType", 0));
             dev.Luminance = ReadNumber(ini, section, "Luminance", 100);
             ini.Read(section, "PlayFile", "GLIMDECK.GLP", dev.PlayFile, sizeof dev.PlayFile);
+            unsigned long rgb = 0;
+            dev.Color = ini.Read(section, "Color", &rgb) ? MakeDeviceColor(rgb) : 0;
         }
     }
     ApplyLimits();

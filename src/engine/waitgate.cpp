@@ -178,4 +178,12 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
     }
 }
 
+void WaitForStopOrPause(WaitContext* context) {
+    while (*context->Run != 0 && !PauseGateClosed()) {
+        HANDLE handles[2] = {context->Stop, pausedEvent};
+        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) Sleep(10);
+        CountWakeup();
+    }
+}
+
 uint32_t DeviceThreadWakeups() { return static_cast<uint32_t>(wakeups); }

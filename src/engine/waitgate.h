@@ -62,5 +62,9 @@ void EndLedWrite(WaitContext* context);
 // 0; otherwise a stop request only stops the gate from holding the thread.
 bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable);
 
+// Waits, however long it takes, until the thread is asked to stop (its run
+// flag is 0) or control is paused: for a thread whose LED runs by itself.
+void WaitForStopOrPause(WaitContext* context);
+
 // How many times device threads have woken from a blocking wait, in total.
 uint32_t DeviceThreadWakeups();

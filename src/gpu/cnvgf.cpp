@@ -108,6 +108,7 @@ bool CNVGF::SelectGpu(uint32_t display, uint32_t gpu) {
 }
 
 bool CNVGF::IsSupported(uint32_t attribute) {
+    if (IsZoneAttribute(attribute)) return ::DescribeZone(Gpu(), ZoneOfAttribute(attribute), nullptr);
     NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM parm;
     std::memset(&parm, 0, sizeof parm);
     parm.version = NV_GPU_QUERY_ILLUMINATION_SUPPORT_PARM_VER;
@@ -116,7 +117,8 @@ bool CNVGF::IsSupported(uint32_t attribute) {
     return NvAPI_GPU_QueryIlluminationSupport(&parm) == NVAPI_OK && parm.bSupported != 0;
 }
 
-bool CNVGF::SetLuminance(uint32_t attribute, uint32_t value) {
+bool CNVGF::SetLuminance(uint32_t attribute, uint32_t value, uint32_t color) {
+    if (IsZoneAttribute(attribute)) return WriteZoneManual(Gpu(), ZoneOfAttribute(attribute), value, color);
     if (!IsSupported(attribute)) return false;
     NV_GPU_SET_ILLUMINATION_PARM parm;
     std::memset(&parm, 0, sizeof parm);
@@ -125,6 +127,20 @@ bool CNVGF::SetLuminance(uint32_t attribute, uint32_t value) {
     parm.Attribute = attribute;
     parm.Value = value;
     return NvAPI_GPU_SetIllumination(&parm) == NVAPI_OK;
+}
+
+uint32_t CNVGF::DescribeZones(ZoneDescription* zones) { return ::DescribeZones(Gpu(), zones); }
+
+bool CNVGF::DescribeZone(uint32_t attribute, ZoneDescription* out) {
+    return IsZoneAttribute(attribute) && ::DescribeZone(Gpu(), ZoneOfAttribute(attribute), out);
+}
+
+bool CNVGF::ZoneRunsPrograms(uint32_t attribute) {
+    return IsZoneAttribute(attribute) && ::ZoneRunsPrograms(Gpu(), ZoneOfAttribute(attribute));
+}
+
+bool CNVGF::StartZoneProgram(uint32_t attribute, const ZoneBlink& blink, uint32_t color) {
+    return IsZoneAttribute(attribute) && WriteZoneBlink(Gpu(), ZoneOfAttribute(attribute), blink, color);
 }
 
 bool CNVGF::GetPstate(unsigned* pstate) {
@@ -191,11 +207,12 @@ bool CNVGF::GetUsage(int* percent) {
     return true;
 }
 
-int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu) {
+int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu, uint32_t color) {
     if (brightness > 100) brightness = 100;
     CNVGF adapter;
     int result = 0;
-    if (adapter.Initialize(display, gpu, attribute) == NVGF_READY && adapter.SetLuminance(attribute, brightness))
+    if (adapter.Initialize(display, gpu, attribute) == NVGF_READY &&
+        adapter.SetLuminance(attribute, brightness, color))
         result = 1;
     adapter.UnloadDLL();
     return result;

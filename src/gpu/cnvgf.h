@@ -7,12 +7,13 @@
 #include <windows.h>
 
 #include "gpu/nvapi.h"
+#include "gpu/zones.h"
 
 // Names one LED.
 struct GpuSelector {
     uint32_t Display;
     uint32_t GPU;
-    uint32_t Attribute;  // 0 board logo, 1 SLI bridge
+    uint32_t Attribute;  // 0 board logo, 1 SLI bridge, 2 + z illumination zone z
 };
 
 // Results of CNVGF::Initialize.
@@ -31,14 +32,24 @@ public:
     CNVGF& operator=(const CNVGF&) = delete;
 
     // 0 ready, 1 driver interface unavailable, 2 display or GPU not found,
-    // 3 attribute not supported. The library reference taken on the way stays
-    // held until UnloadDLL or destruction, whatever the result.
+    // 3 attribute not supported (for a zone: the GPU has no such zone). The
+    // library reference taken on the way stays held until UnloadDLL or
+    // destruction, whatever the result.
     unsigned Initialize(uint32_t display, uint32_t gpu, uint32_t attribute);
     bool LoadDLL();
     bool UnloadDLL();
     bool SelectGpu(uint32_t display, uint32_t gpu);
     bool IsSupported(uint32_t attribute);
-    bool SetLuminance(uint32_t attribute, uint32_t value);
+    // A zone is put in manual mode at the brightness (at most 100); `color`
+    // (a DEVICE colour, 0 for none) is given only to zones that take one.
+    bool SetLuminance(uint32_t attribute, uint32_t value, uint32_t color = 0);
+
+    // Zones of the selected GPU (attribute 2 + z): what the driver says of
+    // the zone, whether its hardware runs programs, and handing it one.
+    uint32_t DescribeZones(ZoneDescription* zones);  // up to 32; `zones` may be null
+    bool DescribeZone(uint32_t attribute, ZoneDescription* out);
+    bool ZoneRunsPrograms(uint32_t attribute);
+    bool StartZoneProgram(uint32_t attribute, const ZoneBlink& blink, uint32_t color);
 
     // Readings: true on success; the out value is left untouched otherwise.
     bool GetPstate(unsigned* pstate);
@@ -71,4 +82,5 @@ private:
 // Sets one LED once through a fresh adapter: a brightness above 100 (taken
 // unsigned, so also a negative one) becomes 100. 1 when the LED was set.
 // Always drives the GPU, also in debug-device mode.
-int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu);
+// `color` as for CNVGF::SetLuminance.
+int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu, uint32_t color = 0);

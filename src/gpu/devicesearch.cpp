@@ -17,12 +17,13 @@ namespace {
 
 constexpr uint32_t kProbeDisplays = 8;
 constexpr uint32_t kProbeGpus = 8;
-constexpr uint32_t kProbeAttributes = 2;
+constexpr uint32_t kProbeAttributes = 2;  // logo and SLI bridge; zones follow
 
 enum class Verdict { Supported, Unsupported, Nothing };
 
-Verdict Probe(CNVGF& adapter, uint32_t display, uint32_t gpu, uint32_t attribute, int32_t debugMode) {
-    unsigned result = adapter.Initialize(display, gpu, attribute);
+bool GpuFound(unsigned result) { return result == NVGF_READY || result == NVGF_UNSUPPORTED; }
+
+Verdict VerdictOf(unsigned result, uint32_t display, uint32_t gpu, uint32_t attribute, int32_t debugMode) {
     if (debugMode) {
         int present = GlpClient.Query(static_cast<int32_t>(display), static_cast<int32_t>(gpu),
                                       static_cast<int32_t>(attribute));
@@ -59,7 +60,8 @@ char* FormatDeviceLabel(char* label, size_t size, const char* text, uint32_t dis
 void SetAllLuminance(const DEVICE (&devices)[MAX_DEVICE], uint32_t brightness) {
     for (const DEVICE& device : devices) {
         if (device.Enable == 0) continue;
-        SetLuminanceOnce(brightness, static_cast<uint32_t>(device.Attribute), device.Display, device.GPU);
+        SetLuminanceOnce(brightness, static_cast<uint32_t>(device.Attribute), device.Display, device.GPU,
+                         device.Color);
     }
 }
 
@@ -69,8 +71,11 @@ int SearchDevice(DEVICE (&records)[MAX_DEVICE], char (&labels)[MAX_DEVICE][128],
     int found = 0;
     for (uint32_t display = 0; display < kProbeDisplays; ++display) {
         for (uint32_t gpu = 0; gpu < kProbeGpus; ++gpu) {
-            for (uint32_t attribute = 0; attribute < kProbeAttributes; ++attribute) {
-                switch (Probe(adapter, display, gpu, attribute, debugMode)) {
+            uint32_t attributes = kProbeAttributes;
+            for (uint32_t attribute = 0; attribute < attributes; ++attribute) {
+                unsigned result = adapter.Initialize(display, gpu, attribute);
+                if (attribute == 0 && GpuFound(result)) attributes += adapter.DescribeZones(nullptr);
+                switch (VerdictOf(result, display, gpu, attribute, debugMode)) {
                 case Verdict::Supported:
                     DebugPrint("DETECT DEVICE #%d DSP=%d GPU=%d ATR=%d\n", next, static_cast<int>(display),
                                static_cast<int>(gpu), static_cast<int>(attribute));
@@ -100,6 +105,39 @@ int SearchDevice(DEVICE (&records)[MAX_DEVICE], char (&labels)[MAX_DEVICE][128],
         }
     }
     return found;
+}
+
+uint32_t MachineZones(ZoneDescription (&zones)[NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX]) {
+    CNVGF adapter;
+    uint32_t count = 0;
+    // Displays and the GPUs of each are numbered without gaps: the first one
+    // not found ends the walk.
+    for (uint32_t display = 0; display < kProbeDisplays; ++display) {
+        uint32_t gpu = 0;
+        for (; gpu < kProbeGpus; ++gpu) {
+            unsigned result = adapter.Initialize(display, gpu, 0);
+            if (GpuFound(result)) {
+                ZoneDescription found[NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX];
+                uint32_t n = adapter.DescribeZones(found);
+                for (; count < n; ++count) zones[count] = found[count];
+            }
+            adapter.UnloadDLL();
+            if (!GpuFound(result)) break;
+        }
+        if (gpu == 0) break;
+    }
+    return count;
+}
+
+bool DeviceTakesColor(const DEVICE& record) {
+    uint32_t attribute = static_cast<uint32_t>(record.Attribute);
+    if (!IsZoneAttribute(attribute)) return false;
+    CNVGF adapter;
+    ZoneDescription zone;
+    bool takes = adapter.Initialize(record.Display, record.GPU, attribute) == NVGF_READY &&
+                 adapter.DescribeZone(attribute, &zone) && ZoneTakesColor(zone.type);
+    adapter.UnloadDLL();
+    return takes;
 }
 
 char* MakeDeviceLabel(char (&label)[128], const DEVICE& record, int32_t debugMode) {

@@ -30,6 +30,10 @@ enum Operation {
     OP_GPU_GetCurrentPstate,
     OP_GPU_GetThermalSettings,
     OP_GPU_GetAllClockFrequencies,
+    OP_GPU_ClientIllumDevicesGetInfo,
+    OP_GPU_ClientIllumZonesGetInfo,
+    OP_GPU_ClientIllumZonesGetControl,
+    OP_GPU_ClientIllumZonesSetControl,
     OP_COUNT
 };
 
@@ -39,6 +43,8 @@ const NvU32 OPERATION_IDS[OP_COUNT] = {
     NVID_GPU_GetFullName,           NVID_GPU_QueryIlluminationSupport,
     NVID_GPU_SetIllumination,       NVID_GPU_GetCurrentPstate,
     NVID_GPU_GetThermalSettings,    NVID_GPU_GetAllClockFrequencies,
+    NVID_GPU_ClientIllumDevicesGetInfo, NVID_GPU_ClientIllumZonesGetInfo,
+    NVID_GPU_ClientIllumZonesGetControl, NVID_GPU_ClientIllumZonesSetControl,
 };
 
 HMODULE volatile g_module;
@@ -276,6 +282,26 @@ NvAPI_Status NvAPI_GPU_GetThermalSettings(NvPhysicalGpuHandle hPhysicalGpu, NvU3
 NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle hPhysicalGpu,
                                               NV_GPU_CLOCK_FREQUENCIES* pClkFreqs) {
     return Call(OP_GPU_GetAllClockFrequencies, hPhysicalGpu, pClkFreqs);
+}
+
+NvAPI_Status NvAPI_GPU_ClientIllumDevicesGetInfo(NvPhysicalGpuHandle hPhysicalGpu,
+                                                 NV_GPU_CLIENT_ILLUM_DEVICE_INFO_PARAMS_V1* pIllumDevicesInfo) {
+    return Call(OP_GPU_ClientIllumDevicesGetInfo, hPhysicalGpu, pIllumDevicesInfo);
+}
+
+NvAPI_Status NvAPI_GPU_ClientIllumZonesGetInfo(NvPhysicalGpuHandle hPhysicalGpu,
+                                               NV_GPU_CLIENT_ILLUM_ZONE_INFO_PARAMS_V1* pIllumZonesInfo) {
+    return Call(OP_GPU_ClientIllumZonesGetInfo, hPhysicalGpu, pIllumZonesInfo);
+}
+
+NvAPI_Status NvAPI_GPU_ClientIllumZonesGetControl(NvPhysicalGpuHandle hPhysicalGpu,
+                                                  NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1* pIllumZonesControl) {
+    return Call(OP_GPU_ClientIllumZonesGetControl, hPhysicalGpu, pIllumZonesControl);
+}
+
+NvAPI_Status NvAPI_GPU_ClientIllumZonesSetControl(NvPhysicalGpuHandle hPhysicalGpu,
+                                                  NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1* pIllumZonesControl) {
+    return Call(OP_GPU_ClientIllumZonesSetControl, hPhysicalGpu, pIllumZonesControl);
 }
 
 const char* NvApiLibraryPath() { return g_libraryPath; }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "gpu/nvapizones.h"
+
 #define NVAPI_CALL __cdecl
 
 typedef uint32_t NvU32;
@@ -20,6 +22,7 @@ enum : NvAPI_Status {
     NVAPI_NO_IMPLEMENTATION = -3,
     NVAPI_END_ENUMERATION = -7,
     NVAPI_INCOMPATIBLE_STRUCT_VERSION = -9,
+    NVAPI_NOT_SUPPORTED = -104,
 };
 
 constexpr int NVAPI_SHORT_STRING_MAX = 64;
@@ -166,6 +169,14 @@ NvAPI_Status NvAPI_GPU_GetThermalSettings(NvPhysicalGpuHandle hPhysicalGpu, NvU3
                                           NV_GPU_THERMAL_SETTINGS* pThermalSettings);
 NvAPI_Status NvAPI_GPU_GetAllClockFrequencies(NvPhysicalGpuHandle hPhysicalGpu,
                                               NV_GPU_CLOCK_FREQUENCIES* pClkFreqs);
+NvAPI_Status NvAPI_GPU_ClientIllumDevicesGetInfo(NvPhysicalGpuHandle hPhysicalGpu,
+                                                 NV_GPU_CLIENT_ILLUM_DEVICE_INFO_PARAMS_V1* pIllumDevicesInfo);
+NvAPI_Status NvAPI_GPU_ClientIllumZonesGetInfo(NvPhysicalGpuHandle hPhysicalGpu,
+                                               NV_GPU_CLIENT_ILLUM_ZONE_INFO_PARAMS_V1* pIllumZonesInfo);
+NvAPI_Status NvAPI_GPU_ClientIllumZonesGetControl(NvPhysicalGpuHandle hPhysicalGpu,
+                                                  NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1* pIllumZonesControl);
+NvAPI_Status NvAPI_GPU_ClientIllumZonesSetControl(NvPhysicalGpuHandle hPhysicalGpu,
+                                                  NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1* pIllumZonesControl);
 
 // Full path of the driver library the layer loaded ("" before the first
 // successful load), so that adapters take their reference on that very file.

@@ -51,12 +51,12 @@ void ShowColor(HWND window, COLORREF color) {
 // device's pass, which must leave its LED at the last step, a stopped preview
 // has nothing to finish: it leaves at the next step, so that a long run of
 // short steps cannot hold up the dialog.
-bool PlayPreviewPass(HWND window) {
+bool PlayPreviewPass(HWND window, int device) {
     bool waited = false;
     for (int n = 0; n < MAX_PATTERNSTEP && PreviewSlot.Run; ++n) {
         const PATTERNSTEP& step = PreviewSlot.Pattern[n];
         if (step.Luminance == 0 && step.Duration == 0) break;
-        ShowColor(window, PreviewLitColor(step.Luminance));
+        ShowColor(window, PreviewDeviceColor(step.Luminance, WorkingCopy.Device[device].Color));
         PreviewSleep(step.Duration, SETTING.Resolution);
         if (step.Duration != 0) waited = true;
     }
@@ -69,7 +69,7 @@ DWORD WINAPI PreviewThread(LPVOID argument) {
     while (PreviewSlot.Run) {
         const DEVICE& record = WorkingCopy.Device[device];
         if (record.PlayType == PLAY_FIXED) {
-            ShowColor(window, PreviewLitColor(static_cast<int32_t>(record.Luminance)));
+            ShowColor(window, PreviewDeviceColor(static_cast<int32_t>(record.Luminance), record.Color));
             break;
         }
         if (record.PlayType != PLAY_PATTERN) {
@@ -77,7 +77,7 @@ DWORD WINAPI PreviewThread(LPVOID argument) {
             ShowColor(window, PREVIEW_UNLIT);
             break;
         }
-        bool waited = PlayPreviewPass(window);
+        bool waited = PlayPreviewPass(window, device);
         ShowColor(window, PREVIEW_UNLIT);
         // A pattern that holds for no time (an empty or unreadable file, or
         // only 0 ms steps) would otherwise spin a core repainting.
@@ -152,6 +152,15 @@ void WINFONT::Delete() {
 COLORREF PreviewLitColor(int32_t luminance) {
     const unsigned low = static_cast<uint32_t>(luminance) & 0xFF;
     return RGB(31, (2 * low + 31) & 0xFF, 31);
+}
+
+COLORREF PreviewDeviceColor(int32_t luminance, uint32_t color) {
+    if (!DeviceHasColor(color)) return PreviewLitColor(luminance);
+    // A zone shows at most 100 %; a negative value, taken unsigned, too.
+    uint32_t percent = static_cast<uint32_t>(luminance) > 100 ? 100 : static_cast<uint32_t>(luminance);
+    uint32_t rgb = DeviceColorRgb(color);
+    auto component = [percent](uint32_t c) { return static_cast<BYTE>(31 + c * percent * 200 / (255 * 100)); };
+    return RGB(component(rgb & 0xFF), component((rgb >> 8) & 0xFF), component((rgb >> 16) & 0xFF));
 }
 
 int StartPreview(int device) {

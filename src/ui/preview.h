@@ -36,6 +36,11 @@ constexpr COLORREF PREVIEW_UNLIT = RGB(31, 31, 31);
 // 0..100; only the low 8 bits of the value count, and the green wraps at 256.
 COLORREF PreviewLitColor(int32_t luminance);
 
+// The colour of an LED of colour `color` (a DEVICE colour) lit at
+// `luminance` percent: each component runs from 31 towards 31 + 200 * its
+// share of 255 over 0..100 %. Without a colour: PreviewLitColor.
+COLORREF PreviewDeviceColor(int32_t luminance, uint32_t color);
+
 // The text colour of the next paint.
 extern volatile COLORREF PreviewColor;
 

@@ -27,12 +27,28 @@ const char* const PLAY_TYPE_CAPTIONS[PLAY_TYPE_COUNT] = {
     "ファン回転率連動", "消費電力連動", "パターン制御",
 };
 const char* const ATTRIBUTE_CAPTIONS[] = {"ビデオカード", "SLIケーブル"};
+// Zone entries of the attribute list: "ゾーン%d" and where the zone sits.
+const char* const TEXT_ZONE = "ゾーン%d";
+const char* const TEXT_ZONE_AT = "ゾーン%d %s";
+struct ZonePlace {
+    uint32_t location;
+    const char* name;
+};
+const ZonePlace ZONE_PLACES[] = {
+    {NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_GPU_TOP_0, "上面"},
+    {NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_GPU_FRONT_0, "前面"},
+    {NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_GPU_BACK_0, "背面"},
+    {NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_SLI_TOP_0, "SLI上面"},
+};
 
 const char* const TEXT_INFO_TITLE = "確認情報";
 const char* const TEXT_ERROR_TITLE = "エラー情報";
 const char* const TEXT_THREAD_FAILED = "スレッドの生成に失敗しました。";
 const char* const TEXT_FOUND = "%d個のデバイスを発見しました。";
 const char* const TEXT_NOT_FOUND = "デバイスを発見できませんでした。";
+
+// The colour chooser's sixteen custom colours, kept while the program runs.
+COLORREF CustomColors[16];
 
 // ---- Controls -------------------------------------------------------------
 
@@ -80,6 +96,24 @@ void FillDeviceList() {
     for (int d = 0; d < MAX_DEVICE; ++d) AddListItem(IDC_DEVICE_LIST, DeviceLabel[d]);
 }
 
+// The logo and the SLI bridge, then one entry per zone index that some GPU of
+// the machine has (list index = Attribute), named by where that zone sits.
+void FillAttributeList() {
+    for (const char* caption : ATTRIBUTE_CAPTIONS) AddListItem(IDC_ATTRIBUTE_LIST, caption);
+    ZoneDescription zones[NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX];
+    uint32_t count = MachineZones(zones);
+    for (uint32_t z = 0; z < count; ++z) {
+        const char* place = nullptr;
+        for (const ZonePlace& p : ZONE_PLACES) {
+            if (p.location == zones[z].location) place = p.name;
+        }
+        char text[64];
+        if (place) std::snprintf(text, sizeof text, TEXT_ZONE_AT, static_cast<int>(z + 1), place);
+        else std::snprintf(text, sizeof text, TEXT_ZONE, static_cast<int>(z + 1));
+        AddListItem(IDC_ATTRIBUTE_LIST, text);
+    }
+}
+
 void FillLists() {
     char text[8];
     for (int n = 0; n < 16; ++n) {
@@ -87,7 +121,7 @@ void FillLists() {
         AddListItem(IDC_PSTATE_LIST, text);
     }
     FillDeviceList();
-    for (const char* caption : ATTRIBUTE_CAPTIONS) AddListItem(IDC_ATTRIBUTE_LIST, caption);
+    FillAttributeList();
     for (const char* caption : PLAY_TYPE_CAPTIONS) AddListItem(IDC_PLAYTYPE_LIST, caption);
 }
 
@@ -243,6 +277,24 @@ void OnPatternBrowse(HWND dialog) {
     StartPreview(CurrentDevice);
 }
 
+// The colour of the current device's zone, in the working copy.
+void OnColorChoose(HWND dialog) {
+    DEVICE& device = WorkingCopy.Device[CurrentDevice];
+    CHOOSECOLORA cc;
+    std::memset(&cc, 0, sizeof cc);
+    cc.lStructSize = sizeof cc;
+    cc.hwndOwner = dialog;
+    cc.lpCustColors = CustomColors;
+    cc.rgbResult = DeviceHasColor(device.Color) ? DeviceColorRgb(device.Color) : RGB(255, 255, 255);
+    cc.Flags = CC_RGBINIT | CC_FULLOPEN;
+    if (!ChooseColorA(&cc)) return;
+
+    // The preview reads this record: it is stopped while the record changes.
+    StopPreview();
+    device.Color = MakeDeviceColor(cc.rgbResult);
+    StartPreview(CurrentDevice);
+}
+
 void OnSearch(HWND dialog) {
     StopPreview();
     int found = SearchDevice(WorkingCopy.Device, DeviceLabel, ReadDebugMode());
@@ -291,6 +343,8 @@ void OnButton(HWND dialog, HWND sender) {
         OnSearch(dialog);
     } else if (sender == GetDlgItem(dialog, IDC_PATTERN_BROWSE)) {
         OnPatternBrowse(dialog);
+    } else if (sender == GetDlgItem(dialog, IDC_COLOR)) {
+        OnColorChoose(dialog);
     }
 }
 
@@ -341,6 +395,8 @@ void LoadDialogControls(int device, int pstate) {
     std::memcpy(file, d.PlayFile, sizeof file);
     file[sizeof file - 1] = '\0';
     SetDlgItemTextA(SettingDialog, IDC_PLAYFILE, file);
+    // Only a zone with a colour of its own takes one.
+    EnableWindow(GetDlgItem(SettingDialog, IDC_COLOR), DeviceTakesColor(d) ? TRUE : FALSE);
 }
 
 void StoreDialogControls(int device, int pstate) {

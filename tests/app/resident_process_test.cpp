@@ -104,8 +104,9 @@ protected:
         testsupport::SimMachine machine;
         machine.Gpu(0, 0).attributes = {0, 1};
         machine.Gpu(0, 0).sensors = "1:65";
-        // Display 3 with three GPUs, the third one with both LEDs.
+        // Display 3 with three GPUs, the third one with both LEDs and two zones.
         machine.Gpu(3, 2).attributes = {0, 1};
+        machine.Gpu(3, 2).zones = "rgb@top:0,0,255 fixed@front";
         ASSERT_TRUE(sim_.Write(machine));
     }
 
@@ -120,6 +121,22 @@ protected:
             [&] {
                 for (const SimSet& s : SetsOf(pid, display, gpu, attribute))
                     if (s.value == value && s.status == 0) return true;
+                return false;
+            },
+            timeoutMs, 50);
+    }
+    // The brightness of `zone` in each zone write of process `pid`.
+    std::vector<std::string> ZoneValuesOf(DWORD pid, int zone) {
+        std::vector<std::string> out;
+        for (const testsupport::SimZoneWrite& w : sim_.ZoneWrites())
+            if (w.pid == pid && w.zone == zone && w.status == 0) out.push_back(w.Field("pct"));
+        return out;
+    }
+    bool WaitForZone(DWORD pid, int zone, const std::string& value, unsigned timeoutMs = 8000) {
+        return testsupport::WaitUntil(
+            [&] {
+                for (const std::string& v : ZoneValuesOf(pid, zone))
+                    if (v == value) return true;
                 return false;
             },
             timeoutMs, 50);
@@ -140,9 +157,16 @@ std::string FixedAndTemperature() {
 }
 
 TEST_F(ResidentProcessTest, ResidentStartSecondStartAndCommandLineBesideIt) {
-    Program program(FixedAndTemperature());
+    // Zones from the file: zone 1 of (3,2) at 55 %, and a zone of a board
+    // that has none, which is never written.
+    Program program(MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40},
+                             {1, 1, 0, 0, 1, PLAY_TEMPERATURE, 100},
+                             {2, 0, 0, 0, 0, PLAY_FIXED, 90},
+                             {3, 1, 3, 2, 3, PLAY_FIXED, 55},
+                             {4, 1, 0, 0, 2, PLAY_FIXED, 66}}));
     ASSERT_TRUE(program.Start());
     DWORD pid = program.Resident().Pid();
+    EXPECT_TRUE(WaitForZone(pid, 1, "55"));
 
     char text[64] = {};
     GetClassNameA(program.Window(), text, sizeof text);
@@ -177,7 +201,13 @@ TEST_F(ResidentProcessTest, ResidentStartSecondStartAndCommandLineBesideIt) {
     ASSERT_TRUE(once.Wait(15000));
     EXPECT_EQ(once.ExitCode(), 0u);
     EXPECT_TRUE(WaitForSet(once.Pid(), 0, 0, 1, 77, 1000));
+    ChildProcess zone;
+    ASSERT_TRUE(zone.Start(program.Exe(), "3 2 2 80", ""));
+    ASSERT_TRUE(zone.Wait(15000));
+    EXPECT_EQ(ZoneValuesOf(zone.Pid(), 0), std::vector<std::string>{"80"}) << "zone 0 of display 3, GPU 2";
     EXPECT_TRUE(program.Resident().Running());
+    for (const testsupport::SimZoneWrite& w : sim_.ZoneWrites())
+        EXPECT_FALSE(w.display == 0 && w.gpu == 0) << "(0,0,2): a board without zones";
 }
 
 TEST_F(ResidentProcessTest, ExternalSetUnpacksTheSelectorAndReportsTheResult) {
@@ -203,8 +233,13 @@ TEST_F(ResidentProcessTest, ExternalSetUnpacksTheSelectorAndReportsTheResult) {
     EXPECT_EQ(program.Send(WM_GLIMDECK, static_cast<WPARAM>(-5), 0x10203), 1);
     EXPECT_TRUE(WaitForSet(pid, 3, 2, 1, 100, 1000)) << "a negative brightness sets 100";
 
-    // Display 3, GPU 1 has no SLI bridge; display 5 does not exist.
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 35, 0x30203), 1);
+    EXPECT_EQ(ZoneValuesOf(pid, 1), std::vector<std::string>{"35"}) << "zone 1 of display 3, GPU 2";
+    EXPECT_TRUE(monitor.WaitForLine("WM_GLIMDECK DSP=3 GPU=2 ATR=3 LUM=35 : 1\n", 3000, pid));
+
+    // Display 3, GPU 1 has no SLI bridge and no zones; display 5 does not exist.
     sim_.ClearLog();
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 60, 0x20103), 0);
     EXPECT_EQ(program.Send(WM_GLIMDECK, 60, 0x10103), 0);
     EXPECT_TRUE(monitor.WaitForLine("WM_GLIMDECK DSP=3 GPU=1 ATR=1 LUM=60 : 0\n", 3000, pid));
     EXPECT_EQ(program.Send(WM_GLIMDECK, 60, 0x5), 0);
@@ -295,6 +330,9 @@ TEST_F(ResidentProcessTest, PauseAndResumeByMessageMenuAndGlimctl) {
     EXPECT_EQ(glimctl("set 3 2 1 55"), 0u);
     EXPECT_TRUE(WaitForSet(pid, 3, 2, 1, 55, 1000));
     EXPECT_EQ(glimctl("set 3 1 1 55"), 1u) << "refused: no such LED";
+    EXPECT_EQ(glimctl("set 3 2 2 45"), 0u);
+    EXPECT_TRUE(WaitForZone(pid, 0, "45", 1000));
+    EXPECT_EQ(glimctl("set 3 2 4 45"), 1u) << "refused: no third zone";
     EXPECT_EQ(glimctl("resume"), 0u);
     EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
     for (const char* bad : {"", "set 0 0 0", "set 16 0 0 50", "set 0 0 0 101", "set 0 0 0 -1", "set x 0 0 1",

@@ -123,9 +123,10 @@ TEST_F(SettingTest, TextValuesAndFont) {
 }
 
 TEST_F(SettingTest, SavedTextKeepsForeignKeysAndUsesDecimal) {
-    WriteIni("[GLOBAL]\r\nDebug=1\r\nTimer=0x3e8\r\n");
+    WriteIni("[GLOBAL]\r\nDebug=1\r\nTimer=0x3e8\r\n[DEVICE2]\r\nColor=1,2,3\r\n");
     LoadSetting();
     EXPECT_EQ(1, SETTING.Debug);
+    SETTING.Device[2].Color = 0;  // back to the zone's own colour
     SETTING.Device[1].Enable = 1;
     SETTING.Device[1].Attribute = 1;
     SETTING.Device[1].PlayType = PLAY_POWER;
@@ -150,6 +151,7 @@ TEST_F(SettingTest, SavedTextKeepsForeignKeysAndUsesDecimal) {
                       d, d == 1, d, d == 1, d == 1 ? 5 : 0);
         EXPECT_NE(std::string::npos, text.find(section)) << section;
     }
+    EXPECT_EQ(std::string::npos, text.find("Color")) << "no colour, no key";
     EXPECT_FALSE(testsupport::FileExists(path + ".new"));
 }
 
@@ -162,8 +164,12 @@ TEST_F(SettingTest, LoadSaveLoadGivesTheSameRecord) {
              "[PSTATE]\r\nP0=1\r\nP15=99\r\n[PREVIEW]\r\nLogo=RTX & more\r\n"
              "Font=-20,0,0,0,400,1,1,0,128,3,2,1,34,Courier New\r\n"
              "[DEVICE0]\r\nEnable=1\r\nDisplay=3\r\nGPU=2\r\nAttribute=1\r\nPlayType=6\r\nLuminance=7\r\n"
-             "PlayFile=..\\x y\\z.glp\r\n[DEVICE5]\r\nPlayType=7\r\nAttribute=-1\r\n");
+             "PlayFile=..\\x y\\z.glp\r\nColor=255,128\r\n[DEVICE5]\r\nPlayType=7\r\nAttribute=-1\r\n"
+             "[DEVICE6]\r\nAttribute=2\r\nColor=0,0,0\r\n");
     LoadSetting();
+    EXPECT_EQ(MakeDeviceColor(255 | 128 << 8), SETTING.Device[0].Color) << "missing numbers are 0";
+    EXPECT_EQ(MakeDeviceColor(0), SETTING.Device[6].Color) << "black is a colour";
+    EXPECT_EQ(0u, SETTING.Device[5].Color) << "none";
     SettingRecord first = SETTING;
     SaveSetting();
     std::memset(&SETTING, 0, sizeof SETTING);

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "clientfixture.h"
+#include "dialogdriver.h"
 #include "glimsim.h"
 #include "testsupport.h"
 
@@ -207,7 +208,8 @@ TEST(Glimsim, EndsAfterItsSeconds) {
 
 TEST(Glimsim, WindowShowsAndClosesCleanly) {
     Glimsim sim;
-    ASSERT_TRUE(sim.Start("--leds 0,0,0;0,0,1;1,0,0", 30000, Glimsim::WINDOW));
+    // Zone 1 of display 1 lights in magenta.
+    ASSERT_TRUE(sim.Start("--leds 0,0,0;0,0,1;1,0,0;1,0,2=255,0,255", 30000, Glimsim::WINDOW));
     HWND window = nullptr;
     ASSERT_TRUE(WaitUntil(
         [&] {
@@ -223,6 +225,18 @@ TEST(Glimsim, WindowShowsAndClosesCleanly) {
         ASSERT_EQ(0, client.Open(sim.Port()));
         EXPECT_EQ(1, client.Query(1, 0, 0));
         EXPECT_EQ(1, client.Notify(1, 0, 0, 80));
+        auto magenta = [&] {
+            size_t n = 0;
+            for (uint32_t px : testsupport::CaptureClient(window).pixels) {
+                int r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
+                n += r > 150 && b > 150 && g < r / 2;
+            }
+            return n;
+        };
+        Sleep(500);
+        EXPECT_EQ(0u, magenta()) << "green LEDs only so far";
+        EXPECT_EQ(1, client.Notify(1, 0, 2, 100));
+        EXPECT_TRUE(WaitUntil([&] { return magenta() > 200; }, 5000)) << magenta();
         client.Shutdown();
     }
     PostMessageA(window, WM_CLOSE, 0, 0);
@@ -239,7 +253,8 @@ TEST(Glimsim, WindowEndsAfterItsSeconds) {
 
 TEST(Glimsim, RefusesBadCommandLines) {
     for (const char* args : {"--port x", "--port 70000", "--reply-size 30", "--leds 0,0",
-                             "--leds 0,0,0;0,0,0", "--refuse-notify-after -1", "--bogus",
+                             "--leds 0,0,0;0,0,0", "--leds 0,0,2=256,0,0", "--leds 0,0,2=1,2",
+                             "--refuse-notify-after -1", "--bogus",
                              "--seconds"}) {
         ChildProcess child;
         ASSERT_TRUE(child.Start(testsupport::BinPath("GLIMSIM.EXE"), std::string("--headless ") + args));

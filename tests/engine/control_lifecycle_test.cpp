@@ -29,12 +29,15 @@ TEST_F(LifecycleTest, ThreadsStartOneAtATimeAndNameTheirDevices) {
     SETTING.Device[2].Attribute = 1;                             // (0,0,1): bridge unsupported
     SETTING.Device[3].Display = 3;
     SETTING.Device[3].GPU = 0;                                   // (3,0,0): no such display
+    SETTING.Device[4].GPU = 0;
+    SETTING.Device[4].Attribute = 2;                             // (0,0,2): a board without zones
     ASSERT_EQ(1, StartControl());
 
     EXPECT_STREQ("NVIDIA GeForce GTX 1080 (0,0,0)", DeviceSlot[0].Name);
     EXPECT_STREQ("不明デバイス (0,1,1)", DeviceSlot[1].Name);
     EXPECT_STREQ("未サポートデバイス (0,0,1)", DeviceSlot[2].Name);
     EXPECT_STREQ("不明デバイス (3,0,0)", DeviceSlot[3].Name);
+    EXPECT_STREQ("未サポートデバイス (0,0,2)", DeviceSlot[4].Name);
     EXPECT_STREQ("不明デバイス (0,7,0)", DeviceSlot[7].Name);
 
     std::vector<DWORD> order;

@@ -21,7 +21,7 @@ protected:
 }  // namespace
 
 TEST_F(DebugDeviceTest, NamesFromQueriesValuesThroughNotifications) {
-    ASSERT_TRUE(link.Start("--leds 0,0,0;0,0,1;2,1,0"));
+    ASSERT_TRUE(link.Start("--leds 0,0,0;0,0,1;2,1,0;0,1,3"));
     SETTING.Debug = 1;
     SETTING.Timer = 200;
     SETTING.Device[0].Luminance = 42;
@@ -29,6 +29,8 @@ TEST_F(DebugDeviceTest, NamesFromQueriesValuesThroughNotifications) {
     Enable(1, PLAY_TEMPERATURE, 0, 0, 1);
     Enable(2, PLAY_POWER, 2, 1, 0);
     Enable(3, PLAY_FIXED, 1, 0, 0);  // the device does not have it
+    Enable(5, PLAY_FIXED, 0, 1, 3);  // zone 1: the attribute field carries 2 + z
+    SETTING.Device[5].Luminance = 77;
     ASSERT_EQ(1, StartControl());
 
     EXPECT_STREQ("デバッグデバイス (0,0,0)", DeviceSlot[0].Name);
@@ -36,6 +38,7 @@ TEST_F(DebugDeviceTest, NamesFromQueriesValuesThroughNotifications) {
     EXPECT_STREQ("デバッグデバイス (2,1,0)", DeviceSlot[2].Name);
     EXPECT_STREQ("未サポートデバイス (1,0,0)", DeviceSlot[3].Name);
     EXPECT_STREQ("未サポートデバイス (0,4,0)", DeviceSlot[4].Name) << "disabled, still named";
+    EXPECT_STREQ("デバッグデバイス (0,1,3)", DeviceSlot[5].Name);
 
     // The device prints each line before it answers; its output may lag.
     testsupport::WaitUntil([&] { return link.Of("query").size() >= 8; }, 5000);
@@ -47,10 +50,14 @@ TEST_F(DebugDeviceTest, NamesFromQueriesValuesThroughNotifications) {
 
     ASSERT_TRUE(testsupport::WaitUntil([&] { return link.Of("notify").size() >= 15; }, 10000));
     std::set<long> metric;
+    size_t zone = 0;
     for (const GlimsimDatagram& d : link.Of("notify")) {
         EXPECT_EQ(1, d.status);
         if (d.attribute == 0 && d.display == 0) {
             EXPECT_EQ(42, d.luminance) << "the fixed method writes its own value";
+        } else if (d.attribute == 3) {
+            EXPECT_EQ(77, d.luminance);
+            ++zone;
         } else {
             EXPECT_GE(d.luminance, 1);
             EXPECT_LE(d.luminance, 100);
@@ -59,6 +66,7 @@ TEST_F(DebugDeviceTest, NamesFromQueriesValuesThroughNotifications) {
         EXPECT_FALSE(d.display == 1) << "an unsupported device is never driven";
     }
     EXPECT_GE(metric.size(), 3u) << "the metric methods send pseudo-random values";
+    EXPECT_GE(zone, 1u);
     EXPECT_TRUE(Mine().empty()) << "nothing reaches the GPU";
     EXPECT_EQ(1, SETTING.Debug);
 }

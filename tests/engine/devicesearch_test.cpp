@@ -63,6 +63,52 @@ TEST_F(DeviceSearchTest, EightFoundTriplesEndTheSearch) {
     EXPECT_EQ(3u, records[7].GPU);
 }
 
+TEST_F(DeviceSearchTest, ZonesFollowTheSliBridgeOfTheirGpu) {
+    machine.Gpu(0, 0).zones = "rgb@top fixed@front";
+    machine.Gpu(0, 1).name = "Plain";
+    machine.Gpu(0, 2).zones = "single@back";
+    Use();
+    EXPECT_EQ(5, SearchDevice(records, labels, 0));
+    const char* const expected[MAX_DEVICE] = {
+        "NVIDIA GeForce GTX 1080 (0,0,0)", "未サポートデバイス (0,0,1)", "NVIDIA GeForce GTX 1080 (0,0,2)",
+        "NVIDIA GeForce GTX 1080 (0,0,3)", "NVIDIA GeForce GTX 1080 (0,1,0)", "未サポートデバイス (0,1,1)",
+        "NVIDIA GeForce GTX 1080 (0,2,0)", "未サポートデバイス (0,2,1)",
+    };
+    for (int d = 0; d < MAX_DEVICE; ++d) EXPECT_STREQ(expected[d], labels[d]) << d;
+    EXPECT_EQ(3, records[3].Attribute);
+    EXPECT_EQ(0u, records[3].GPU);
+
+    // The attribute list's zone entries: zone 0 and 1, from the first board
+    // that has each.
+    ZoneDescription zones[NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX];
+    ASSERT_EQ(2u, MachineZones(zones));
+    EXPECT_EQ(NV_GPU_CLIENT_ILLUM_ZONE_TYPE_RGB, zones[0].type);
+    EXPECT_EQ(NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_GPU_TOP_0, zones[0].location);
+    EXPECT_EQ(NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_GPU_FRONT_0, zones[1].location);
+    machine.Gpu(0, 2).zones = "single@back rgbw@slitop fixed@9";
+    Use();
+    ASSERT_EQ(3u, MachineZones(zones));
+    EXPECT_EQ(NV_GPU_CLIENT_ILLUM_ZONE_LOCATION_GPU_FRONT_0, zones[1].location) << "the first board's";
+    EXPECT_EQ(9u, zones[2].location);
+    machine = testsupport::SimMachine();
+    Use();
+    EXPECT_EQ(0u, MachineZones(zones));
+
+    DEVICE d = records[0];
+    d.Attribute = 2;
+    EXPECT_FALSE(DeviceTakesColor(d)) << "no zones now";
+    machine.Gpu(0, 0).zones = "rgb@top fixed@front rgbw@back";
+    Use();
+    for (int32_t attribute : {2, 4}) {
+        d.Attribute = attribute;
+        EXPECT_TRUE(DeviceTakesColor(d)) << attribute;
+    }
+    for (int32_t attribute : {0, 3, 5}) {
+        d.Attribute = attribute;
+        EXPECT_FALSE(DeviceTakesColor(d)) << attribute;
+    }
+}
+
 TEST_F(DeviceSearchTest, NoDriverFindsNothing) {
     testsupport::TempDir noDriver;
     NvApiReloadForTest(noDriver.Path().c_str());

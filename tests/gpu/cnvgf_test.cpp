@@ -45,6 +45,31 @@ TEST_F(CnvgfTest, InitializeResults) {
         CNVGF a;
         EXPECT_EQ(NVGF_UNSUPPORTED, a.Initialize(0, 0, 1)) << "SLI bridge not supported";
     }
+    // Attribute 2 + z is illumination zone z: present when the GPU reports
+    // more than z zones, in place of the support query.
+    machine.Gpu(0, 1).zones = "rgb@top fixed@front";
+    Use(machine);
+    sim.ClearLog();
+    for (uint32_t attribute : {2u, 3u}) {
+        CNVGF a;
+        EXPECT_EQ(NVGF_READY, a.Initialize(0, 1, attribute)) << attribute;
+    }
+    for (uint32_t attribute : {4u, 33u, 34u, 0xFFFFFFFFu}) {
+        CNVGF a;
+        EXPECT_EQ(NVGF_UNSUPPORTED, a.Initialize(0, 1, attribute)) << "no such zone " << attribute;
+    }
+    {
+        CNVGF a;
+        EXPECT_EQ(NVGF_UNSUPPORTED, a.Initialize(0, 0, 2)) << "a GPU without zones";
+    }
+    machine.Gpu(0, 1).status["GPU_ClientIllumZonesGetInfo"] = -104;
+    Use(machine);
+    {
+        CNVGF a;
+        EXPECT_EQ(NVGF_UNSUPPORTED, a.Initialize(0, 1, 2)) << "a driver that does not describe its zones";
+    }
+    EXPECT_EQ(0u, sim.CountTrace("call GPU_QueryIlluminationSupport"));
+
     machine.displays.clear();
     Use(machine);
     {

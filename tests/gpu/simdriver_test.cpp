@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
@@ -113,4 +114,82 @@ TEST(SimDriver, SetsWithAForeignHandleAreRecorded) {
     EXPECT_EQ(-1, sets[0].gpu);
     EXPECT_EQ(30, sets[0].value);
     EXPECT_EQ(-101, sets[0].status);
+}
+
+// The six client illumination entries, reached by id as a program without the
+// program's records would: version words, a GPU without zones, and the device
+// record's 8-aligned time stamp at the offset the SDK gives it.
+TEST(SimDriver, ClientIlluminationCalls) {
+    SimNvapi sim;
+    SimMachine m;
+    m.Gpu(0, 1).zones = "rgb@top";
+    ASSERT_TRUE(sim.Write(m));
+    CNVGF a;
+    ASSERT_EQ(NVGF_READY, a.Initialize(0, 0, 0));
+    HMODULE driver = GetModuleHandleA(NvApiLibraryPath());
+    ASSERT_NE(nullptr, driver);
+    auto query = reinterpret_cast<NvQueryInterfaceProc>(
+        reinterpret_cast<void*>(GetProcAddress(driver, "nvapi_QueryInterface")));
+    ASSERT_NE(nullptr, query);
+    NvDisplayHandle display = nullptr;
+    NvPhysicalGpuHandle gpus[NVAPI_MAX_PHYSICAL_GPUS] = {};
+    NvU32 count = 0;
+    ASSERT_EQ(NVAPI_OK, NvAPI_EnumNvidiaDisplayHandle(0, &display));
+    ASSERT_EQ(NVAPI_OK, NvAPI_GetPhysicalGPUsFromDisplay(display, gpus, &count));
+    ASSERT_EQ(2u, count);
+
+    typedef NvAPI_Status(NVAPI_CALL * Entry)(NvPhysicalGpuHandle, void*);
+    const struct {
+        NvU32 id;
+        NvU32 word;
+        NvAPI_Status withoutZones;
+    } calls[] = {
+        {0xD4100E58, 0x00011148, NVAPI_OK},  // devices: info
+        {0x73C01D58, 0x00011348, -104},      // devices: get control
+        {0x57024C62, 0x00011348, -104},      // devices: set control
+        {0x4B81241B, 0x000111C8, NVAPI_OK},  // zones: info
+        {0x3DBF5764, 0x0001194C, -104},      // zones: get control
+        {0x197D065E, 0x0001194C, -104},      // zones: set control
+    };
+    std::vector<unsigned char> record(8192);
+    for (const auto& c : calls) {
+        SCOPED_TRACE(c.id);
+        Entry entry = reinterpret_cast<Entry>(query(c.id));
+        ASSERT_NE(nullptr, entry);
+        std::fill(record.begin(), record.end(), 0xCC);
+        NvU32 wrong = c.word + 1;
+        std::memcpy(record.data(), &wrong, 4);
+        EXPECT_EQ(NVAPI_INCOMPATIBLE_STRUCT_VERSION, entry(gpus[0], record.data()));
+        std::memcpy(record.data(), &c.word, 4);
+        EXPECT_EQ(c.withoutZones, entry(gpus[0], record.data()));
+        if (c.withoutZones == NVAPI_OK) {
+            NvU32 n = 1;
+            std::memcpy(&n, record.data() + 4, 4);
+            EXPECT_EQ(0u, n);
+            EXPECT_EQ(0, record[(c.word & 0xFFFF) - 1]) << "cleared to its last byte";
+            EXPECT_EQ(0xCC, record[c.word & 0xFFFF]) << "and not beyond";
+        }
+        EXPECT_EQ(-5, entry(gpus[1], nullptr));
+    }
+
+    // Device 0's synchronisation: bSync at 72 + 8, the time stamp at 72 + 16.
+    Entry getDevices = reinterpret_cast<Entry>(query(0x73C01D58));
+    Entry setDevices = reinterpret_cast<Entry>(query(0x57024C62));
+    std::fill(record.begin(), record.end(), 0);
+    NvU32 word = 0x00011348;
+    std::memcpy(record.data(), &word, 4);
+    ASSERT_EQ(NVAPI_OK, getDevices(gpus[1], record.data()));
+    NvU32 devices = 0;
+    std::memcpy(&devices, record.data() + 4, 4);
+    ASSERT_EQ(1u, devices);
+    record[80] = 1;
+    const NvU64 stamp = 0x1122334455667788ull;
+    std::memcpy(record.data() + 88, &stamp, 8);
+    ASSERT_EQ(NVAPI_OK, setDevices(gpus[1], record.data()));
+    std::fill(record.begin() + 4, record.end(), 0);
+    ASSERT_EQ(NVAPI_OK, getDevices(gpus[1], record.data()));
+    NvU64 read = 0;
+    std::memcpy(&read, record.data() + 88, 8);
+    EXPECT_EQ(1, record[80]);
+    EXPECT_EQ(stamp, read);
 }

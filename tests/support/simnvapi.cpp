@@ -10,6 +10,7 @@ namespace {
 const char CONFIG_VARIABLE[] = "GLIMSIM_NVAPI_CONFIG";
 const char LOG_VARIABLE[] = "GLIMSIM_NVAPI_LOG";
 const char TRACE_VARIABLE[] = "GLIMSIM_NVAPI_TRACE";
+const char ZONE_LOG_VARIABLE[] = "GLIMSIM_NVAPI_ZONELOG";
 
 void AppendStatuses(std::ostringstream& out, const std::map<std::string, int>& status) {
     for (const auto& s : status) out << "status." << s.first << " = " << s.second << "\n";
@@ -62,6 +63,9 @@ std::string SimMachine::Text() const {
             if (!gpu.usageTable.empty()) out << "usagetable = " << gpu.usageTable << "\n";
             out << "coolers = " << gpu.coolers << "\n";
             out << "fan = " << gpu.fan << "\n";
+            if (!gpu.zones.empty()) out << "zones = " << gpu.zones << "\n";
+            if (!gpu.illumDevices.empty()) out << "illumdevices = " << gpu.illumDevices << "\n";
+            if (gpu.zoneDelayMs) out << "zonedelay = " << gpu.zoneDelayMs << "\n";
             AppendStatuses(out, gpu.status);
             out << gpu.extra << (gpu.extra.empty() || gpu.extra.back() == '\n' ? "" : "\n");
         }
@@ -70,16 +74,21 @@ std::string SimMachine::Text() const {
 }
 
 SimNvapi::SimNvapi()
-    : config_(dir_.File("nvapi.cfg")), log_(dir_.File("sets.log")), trace_(dir_.File("trace.log")) {
+    : config_(dir_.File("nvapi.cfg")),
+      log_(dir_.File("sets.log")),
+      zoneLog_(dir_.File("zones.log")),
+      trace_(dir_.File("trace.log")) {
     Write(SimMachine());
     SetEnv(CONFIG_VARIABLE, config_.c_str());
     SetEnv(LOG_VARIABLE, log_.c_str());
+    SetEnv(ZONE_LOG_VARIABLE, zoneLog_.c_str());
     SetEnv(TRACE_VARIABLE, trace_.c_str());
 }
 
 SimNvapi::~SimNvapi() {
     SetEnv(CONFIG_VARIABLE, nullptr);
     SetEnv(LOG_VARIABLE, nullptr);
+    SetEnv(ZONE_LOG_VARIABLE, nullptr);
     SetEnv(TRACE_VARIABLE, nullptr);
 }
 
@@ -110,6 +119,38 @@ std::vector<SimSet> ParseSimSets(const std::string& text) {
     return sets;
 }
 
+std::string SimZoneWrite::Field(const std::string& key) const {
+    auto it = fields.find(key);
+    return it == fields.end() ? std::string() : it->second;
+}
+
+std::vector<SimZoneWrite> ParseSimZoneWrites(const std::string& text) {
+    std::vector<SimZoneWrite> writes;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        std::istringstream words(line);
+        SimZoneWrite w {};
+        unsigned long long ms;
+        unsigned long pid, tid;
+        if (!(words >> ms >> pid >> tid >> w.call >> w.display >> w.gpu >> w.zone >> w.status >> w.mode))
+            continue;  // a line being written right now
+        w.ms = ms;
+        w.pid = pid;
+        w.tid = tid;
+        std::string pair;
+        while (words >> pair) {
+            size_t eq = pair.find('=');
+            if (eq != std::string::npos) w.fields[pair.substr(0, eq)] = pair.substr(eq + 1);
+        }
+        writes.push_back(w);
+    }
+    return writes;
+}
+
+std::vector<SimZoneWrite> SimNvapi::ZoneWrites() const { return ParseSimZoneWrites(ReadFile(zoneLog_)); }
+
 std::vector<SimSet> SimNvapi::Sets() const { return ParseSimSets(ReadFile(log_)); }
 
 std::vector<SimSet> SimNvapi::SetsOf(DWORD pid) const {
@@ -125,6 +166,7 @@ bool SimNvapi::WaitForSets(size_t count, unsigned timeoutMs) const {
 
 void SimNvapi::ClearLog() {
     DeleteFileA(log_.c_str());
+    DeleteFileA(zoneLog_.c_str());
     DeleteFileA(trace_.c_str());
 }
 

@@ -2,7 +2,8 @@
 //
 // The driver reads its machine from the file named by GLIMSIM_NVAPI_CONFIG on
 // every call and records every NvAPI_GPU_SetIllumination in the file named by
-// GLIMSIM_NVAPI_LOG (GLIMSIM_NVAPI_TRACE: every query and call). SimNvapi points
+// GLIMSIM_NVAPI_LOG, every zone of every NvAPI_GPU_ClientIllumZonesSetControl
+// in GLIMSIM_NVAPI_ZONELOG (GLIMSIM_NVAPI_TRACE: every query and call). SimNvapi points
 // those variables of the test process at files of its own temporary folder, so
 // the driver loaded in the test process and every program the test starts
 // afterwards (they inherit the environment) use them.
@@ -12,6 +13,7 @@
 //     m.Gpu(0, 0).attributes = {0, 1};           // SLI bridge too
 //     m.Gpu(0, 0).sensors = "1:72";              // GPU sensor at 72 degrees
 //     m.Gpu(0, 1).name = "Second board";         // display 0 now has two GPUs
+//     m.Gpu(0, 1).zones = "rgb@top:255,0,0 fixed@front";  // with two illumination zones
 //     m.status["GPU_GetThermalSettings"] = -5;   // every thermal query fails
 //     ASSERT_TRUE(sim.Write(m));
 //     ... run the code under test ...
@@ -25,7 +27,10 @@
 // GetPhysicalGPUsFromDisplay, GetDisplayDriverVersion, GPU_GetFullName,
 // GPU_QueryIlluminationSupport, GPU_SetIllumination, GPU_GetCurrentPstate,
 // GPU_GetThermalSettings, GPU_GetAllClockFrequencies,
-// GPU_GetDynamicPstatesInfoEx, GPU_GetUsages, GPU_GetCoolerSettings.
+// GPU_GetDynamicPstatesInfoEx, GPU_GetUsages, GPU_GetCoolerSettings,
+// GPU_ClientIllumDevicesGetInfo, GPU_ClientIllumDevicesGetControl,
+// GPU_ClientIllumDevicesSetControl, GPU_ClientIllumZonesGetInfo,
+// GPU_ClientIllumZonesGetControl, GPU_ClientIllumZonesSetControl.
 // sim/nvapi/README.md describes the file format in full.
 #pragma once
 
@@ -55,6 +60,9 @@ struct SimGpu {
     std::string usageTable;                   // through the usage table; "" as utilisation
     unsigned coolers = 1;
     std::string fan = "40";                   // first cooler's level, percent
+    std::string zones;                        // "TYPE@LOCATION[:R,G,B[,W]][%PCT][#DEVICE] ..."; "" none
+    std::string illumDevices;                 // "TYPE[:MASK] ..."; "" one MCU running both modes
+    unsigned zoneDelayMs = 0;                 // how long ZonesGetControl takes
     std::map<std::string, int> status;        // forced statuses for calls on this GPU
     std::string extra;                        // raw lines for the section
 };
@@ -87,6 +95,26 @@ struct SimSet {
     int status;
 };
 
+// One zone of one NvAPI_GPU_ClientIllumZonesSetControl as the driver recorded
+// it: every zone the record carried, one line each, with the call's number
+// (per process) to group them. `mode` is "manual", "piecewise" or "-" (no
+// readable record, zone -1); `fields` holds type, color, pct, default and,
+// for a program, cycle, grp, rise, fall, a, b, idle, phase.
+struct SimZoneWrite {
+    uint64_t ms;
+    DWORD pid;
+    DWORD tid;
+    long call;
+    int display;
+    int gpu;
+    int zone;
+    int status;
+    std::string mode;
+    std::map<std::string, std::string> fields;
+
+    std::string Field(const std::string& key) const;
+};
+
 class SimNvapi {
 public:
     // Writes the default SimMachine and points the variables at this object's
@@ -106,7 +134,9 @@ public:
     // Sets recorded by one process.
     std::vector<SimSet> SetsOf(DWORD pid) const;
     bool WaitForSets(size_t count, unsigned timeoutMs) const;
-    // Forgets the recorded sets and the trace.
+    // The zone writes recorded so far, oldest first.
+    std::vector<SimZoneWrite> ZoneWrites() const;
+    // Forgets the recorded sets, zone writes and the trace.
     void ClearLog();
 
     // Trace lines without their "pid tid " head: "query 0xID found|null",
@@ -122,10 +152,12 @@ private:
     TempDir dir_;
     std::string config_;
     std::string log_;
+    std::string zoneLog_;
     std::string trace_;
 };
 
 // Parses the set log's text (exposed for tests of the parser itself).
 std::vector<SimSet> ParseSimSets(const std::string& text);
+std::vector<SimZoneWrite> ParseSimZoneWrites(const std::string& text);
 
 }  // namespace testsupport

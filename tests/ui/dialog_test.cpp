@@ -79,10 +79,9 @@ protected:
         return testsupport::WaitUntil([&] { return Preview().TextColor() == color; }, timeoutMs, 20);
     }
 
-    // Double-clicks the preview strip and waits for the font dialog; null
-    // when none came.
-    HWND OpenFontDialog() const {
-        PostMessageA(dialog.Item(IDC_PREVIEW), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(10, 10));
+    // A common dialog the program opened over the settings dialog; null when
+    // none came.
+    HWND WaitForChooser() const {
         HWND chooser = nullptr;
         testsupport::WaitUntil(
             [&] {
@@ -93,6 +92,13 @@ protected:
             },
             15000);
         return chooser;
+    }
+
+    // Double-clicks the preview strip and waits for the font dialog; null
+    // when none came.
+    HWND OpenFontDialog() const {
+        PostMessageA(dialog.Item(IDC_PREVIEW), WM_LBUTTONDBLCLK, MK_LBUTTON, MAKELPARAM(10, 10));
+        return WaitForChooser();
     }
 
     // Picks the size `points` in the font dialog, as a click in its size
@@ -647,4 +653,45 @@ TEST_F(DialogTest, EscapeAndTheCloseBoxCancel) {
     PostMessageA(program.MainWindow(), WM_COMMAND, IDM_EXIT, 0);
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !program.Running(); }, 10000));
     EXPECT_EQ(0u, program.ExitCode());
+}
+
+TEST_F(DialogTest, ZonesInTheAttributeListAndTheColourOfAZone) {
+    SimMachine machine;
+    machine.Gpu(0, 0).zones = "rgb@top:0,0,255 fixed@front";
+    ASSERT_TRUE(sim.Write(machine));
+    settings += "[DEVICE4]\r\nGPU=0\r\nAttribute=2\r\nPlayType=0\r\nLuminance=100\r\n"
+                "[DEVICE5]\r\nGPU=0\r\nAttribute=3\r\n";
+    StartAndOpen();
+    EXPECT_EQ((std::vector<std::string> {"ビデオカード", "SLIケーブル", "ゾーン1 上面", "ゾーン2 前面"}),
+              dialog.ListTexts(IDC_ATTRIBUTE_LIST));
+
+    // "色..." only for a zone that takes a colour.
+    EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "the board logo";
+    dialog.Select(IDC_DEVICE_LIST, 5);
+    EXPECT_EQ(3, dialog.ListSelection(IDC_ATTRIBUTE_LIST));
+    EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "a zone of fixed colour";
+    dialog.Select(IDC_DEVICE_LIST, 4);
+    EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_COLOR)));
+    EXPECT_TRUE(PreviewShows(RGB(31, 231, 31))) << "no colour of its own: green";
+
+    dialog.Click(IDC_COLOR);
+    HWND chooser = WaitForChooser();
+    ASSERT_NE(nullptr, chooser);
+    const struct {
+        int id;
+        const char* value;
+    } components[] = {{706, "255"}, {707, "102"}, {708, "0"}};  // red, green, blue
+    for (const auto& c : components) {
+        HWND edit = GetDlgItem(chooser, c.id);
+        ASSERT_NE(nullptr, edit) << c.id;
+        SendMessageA(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(c.value));
+    }
+    PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(chooser); }, 10000));
+    EXPECT_TRUE(PreviewShows(RGB(231, 111, 31))) << std::hex << Preview().TextColor();
+
+    dialog.Click(IDOK);
+    ASSERT_TRUE(dialog.WaitClosed());
+    EXPECT_EQ("255,102,0", IniValue(program.IniPath(), "DEVICE4", "Color"));
+    EXPECT_EQ("<missing>", IniValue(program.IniPath(), "DEVICE5", "Color"));
 }

@@ -98,6 +98,16 @@ TEST(PreviewColorTest, GreenFollowsTheLowByteOfTheBrightness) {
     EXPECT_EQ(RGB(31, 31, 31), PreviewLitColor(256));
     EXPECT_EQ(RGB(31, 231, 31), PreviewLitColor(356));
     EXPECT_EQ(RGB(31, 29, 31), PreviewLitColor(-1));
+
+    // A device's own colour: the same 31..231 run per component, at most 100 %.
+    const uint32_t green = MakeDeviceColor(RGB(0, 255, 0));
+    for (int32_t l : {0, 37, 100}) EXPECT_EQ(PreviewLitColor(l), PreviewDeviceColor(l, green)) << l;
+    const uint32_t orange = MakeDeviceColor(RGB(255, 102, 0));
+    EXPECT_EQ(RGB(231, 111, 31), PreviewDeviceColor(100, orange));
+    EXPECT_EQ(RGB(131, 71, 31), PreviewDeviceColor(50, orange));
+    EXPECT_EQ(RGB(231, 111, 31), PreviewDeviceColor(356, orange));
+    EXPECT_EQ(RGB(231, 111, 31), PreviewDeviceColor(-1, orange));
+    EXPECT_EQ(PreviewLitColor(50), PreviewDeviceColor(50, 0)) << "no colour: today's green";
 }
 
 TEST(WinFontTest, StartsAsTheSystemFontWithoutAHandle) {

@@ -1,8 +1,8 @@
 // Opens the settings dialog of a resident GLIMDK32.EXE (GLIMDK64.EXE on the 64-bit build) on a simulated machine
-// and saves pictures of it: a fixed-brightness device, and a pattern device
-// caught in the middle of its animation.
+// and saves pictures of it: a fixed-brightness device, a pattern device
+// caught in the middle of its animation, and a zone lit in a colour of its own.
 //
-//     DIALOGSHOT.EXE OUTDIR     writes OUTDIR\dialog-fixed.bmp, dialog-pattern.bmp
+//     DIALOGSHOT.EXE OUTDIR     writes OUTDIR\dialog-fixed.bmp, dialog-pattern.bmp, dialog-zone.bmp
 #include <windows.h>
 
 #include <cstdio>
@@ -28,7 +28,8 @@ std::string Settings(const std::string& pattern) {
     return "[GLOBAL]\r\nTimer=1000\r\nResolution=20\r\nBalloon=1\r\n"
            "[DEVICE0]\r\nEnable=1\r\nPlayType=0\r\nLuminance=80\r\n"
            "[DEVICE1]\r\nEnable=1\r\nGPU=0\r\nAttribute=1\r\nPlayType=6\r\nPlayFile=" +
-           pattern + "\r\n";
+           pattern + "\r\n" +
+           "[DEVICE2]\r\nEnable=1\r\nGPU=0\r\nAttribute=2\r\nPlayType=0\r\nLuminance=100\r\nColor=255,96,0\r\n";
 }
 
 // The dialog with a margin, so that its frame shows whole.
@@ -48,6 +49,7 @@ int Run(const std::string& out) {
     SimNvapi sim;
     SimMachine machine;
     machine.Gpu(0, 0).attributes = {0, 1};
+    machine.Gpu(0, 0).zones = "rgb@top:118,185,0 fixed@front";
     if (!sim.Write(machine)) return 2;
 
     ResidentProgram program;
@@ -75,6 +77,11 @@ int Run(const std::string& out) {
     // Half lit: neither dark nor full.
     bool caught = WaitUntil([&] { return GreenBetween(CaptureClient(strip), 120, 160); }, 10000, 5);
     ok = ok && caught && SaveDialog(dialog, out + "\\dialog-pattern.bmp");
+
+    dialog.Select(IDC_DEVICE_LIST, 2);
+    bool orange = WaitUntil([&] { return CaptureClient(strip).TextColor() == RGB(231, 106, 31); }, 5000, 20);
+    Sleep(300);
+    ok = ok && orange && SaveDialog(dialog, out + "\\dialog-zone.bmp");
 
     dialog.Click(IDCANCEL);
     dialog.WaitClosed();
