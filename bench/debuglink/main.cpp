@@ -13,6 +13,7 @@
 
 #include "debuglink/glpcli.h"
 #include "debuglink/ws32lib.h"
+#include "figure.h"
 #include "glimsim.h"
 
 namespace {
@@ -109,6 +110,10 @@ int main(int argc, char** argv) {
                             330 * threads, rate / threads,
                             run.exchanges ? run.cpu * 1e6 / run.exchanges : 0.0, run.refused,
                             run.contention);
+                Figure(Format("debug device: exchanges/s, %d thread%s", threads, threads > 1 ? "s" : ""),
+                       Format("%.0f", rate), Format("ideal %d (the pause bounds it)", 330 * threads), false, false);
+                Figure(Format("debug device: CPU per exchange, %d thread%s", threads, threads > 1 ? "s" : ""),
+                       Format("%.1f us", run.exchanges ? run.cpu * 1e6 / run.exchanges : 0.0));
                 if (run.refused) status = 1;
             }
         }

@@ -1,9 +1,13 @@
-// Prints the control engine's figures, measured against the simulated NVAPI
-// driver in this process (its costs, such as re-reading its configuration on
-// every call, are included in the CPU figures).
+// Prints the control engine's figures. The CPU time of resident control is
+// split: the control threads' own time (GetThreadTimes on each) with the
+// driver replaced by a stand-in that answers at once, the same threads with
+// the simulated driver (whose entries run on those threads: the difference is
+// the simulator's share), and the whole process with each.
 //
-//     engine_bench.exe            full run: 180 s of control, 500 blink passes (~13 min)
-//     engine_bench.exe --quick    30 s of control, 40 blink passes
+//     engine_bench.exe            full run: 10 minutes of control per load and
+//                                 driver, 500 blink passes (about 70 minutes)
+//     engine_bench.exe --quick    20 s per load and driver, 40 blink passes
+//     engine_bench.exe --parts    only the parts of one control period
 #include <winsock2.h>
 
 #include <algorithm>
@@ -16,7 +20,10 @@
 #include "defaultsettings.h"
 #include "engine/control.h"
 #include "engine/waitgate.h"
+#include "figure.h"
+#include "gpu/cnvgf.h"
 #include "gpu/devicesearch.h"
+#include "gpu/nvapi.h"
 #include "simnvapi.h"
 #include "testsupport.h"
 
@@ -25,6 +32,11 @@ using testsupport::SimNvapi;
 using testsupport::SimSet;
 
 namespace {
+
+// The goal for the control threads' own CPU time at Timer 1000.
+const double OWN_CPU_GOAL_MS_PER_DEVICE_HOUR = 100.0;
+// Threads run this long before a slice is measured: past the start-up.
+const DWORD WARM_UP_MS = 1500;
 
 // Eight boards on one display, each with its logo LED.
 SimMachine EightBoards() {
@@ -35,11 +47,26 @@ SimMachine EightBoards() {
 
 double Now() { return TicksToMilliseconds(MonotonicNow()); }
 
+double Milliseconds(const FILETIME& kernel, const FILETIME& user) {
+    auto ticks = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
+    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
+}
+
 double ProcessCpuMs() {
     FILETIME created, ended, kernel, user;
     GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
-    auto ticks = [](const FILETIME& f) { return (static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime; };
-    return static_cast<double>(ticks(kernel) + ticks(user)) / 10000.0;
+    return Milliseconds(kernel, user);
+}
+
+// The CPU time of every running control thread, added up.
+double ControlThreadsCpuMs() {
+    double sum = 0;
+    for (const DEVICESLOT& slot : DeviceSlot) {
+        FILETIME created, ended, kernel, user;
+        if (slot.Thread && GetThreadTimes(slot.Thread, &created, &ended, &kernel, &user))
+            sum += Milliseconds(kernel, user);
+    }
+    return sum;
 }
 
 void EnableAll(int (*playType)(int)) {
@@ -50,33 +77,194 @@ void EnableAll(int (*playType)(int)) {
 }
 
 int MetricMethod(int d) { return PLAY_TEMPERATURE + d % 5; }
+int PatternMethod(int) { return PLAY_PATTERN; }
 
-void CpuAndWakeups(SimNvapi& sim, unsigned seconds) {
+// ---- CPU time of resident control, the program's own and the simulator's ----
+
+enum Driver { SIMULATED, STAND_IN, DRIVERS };
+const char* const DRIVER_NAMES[DRIVERS] = {"simulated driver", "stand-in"};
+
+// Loads the driver library from the system directory (the simulated driver)
+// or the stand-in's folder from the next driver call on.
+void Use(Driver driver) {
+    static const std::string standIn = testsupport::BinPath("standin");
+    NvApiReloadForTest(driver == STAND_IN ? standIn.c_str() : nullptr);
+}
+
+// The sets the driver in use answered so far in this process.
+size_t SetsSoFar(const SimNvapi& sim, Driver driver) {
+    if (driver == SIMULATED) return sim.SetsOf(GetCurrentProcessId()).size();
+    HMODULE module = GetModuleHandleA(NvApiLibraryPath());
+    typedef LONG(__cdecl * SetsProc)();
+    SetsProc sets = module ? reinterpret_cast<SetsProc>(reinterpret_cast<void*>(GetProcAddress(module, "standin_Sets")))
+                           : nullptr;
+    return sets ? static_cast<size_t>(sets()) : 0;
+}
+
+struct Load {
+    const char* name;
+    uint32_t timer;
+    int (*playType)(int);
+};
+
+struct Sample {
+    double seconds = 0;
+    double threadsMs = 0;
+    double processMs = 0;
+    uint32_t wakeups = 0;
+    size_t sets = 0;
+
+    void Add(const Sample& o) {
+        seconds += o.seconds;
+        threadsMs += o.threadsMs;
+        processMs += o.processMs;
+        wakeups += o.wakeups;
+        sets += o.sets;
+    }
+    double PerDeviceHour(double ms) const { return seconds > 0 ? ms / (MAX_DEVICE * seconds / 3600.0) : 0; }
+};
+
+// Runs `load` on eight devices against `driver` for `seconds` after the
+// warm-up. The set counts are taken outside the measured span: reading the
+// set log costs this process time.
+Sample RunSlice(SimNvapi& sim, const Load& load, Driver driver, unsigned seconds, const std::string& pattern) {
     ResetSettings(".");
-    sim.Write(EightBoards());
-    EnableAll(MetricMethod);
+    SETTING.Timer = load.timer;
+    EnableAll(load.playType);
+    for (DEVICE& device : SETTING.Device)
+        std::snprintf(device.PlayFile, sizeof device.PlayFile, "%s", pattern.c_str());
+    sim.ClearLog();
+    Use(driver);
     if (!StartControl()) std::printf("StartControl failed\n");
-    Sleep(1500);  // past the start-up
-    size_t sets0 = sim.SetsOf(GetCurrentProcessId()).size();
-    double cpu0 = ProcessCpuMs();
+    Sleep(WARM_UP_MS);
+    size_t sets0 = SetsSoFar(sim, driver);
+    Sample s;
+    double threads0 = ControlThreadsCpuMs();
+    double process0 = ProcessCpuMs();
     uint32_t wake0 = DeviceThreadWakeups();
     double t0 = Now();
     Sleep(seconds * 1000);
-    double cpu = ProcessCpuMs() - cpu0;
-    uint32_t wakes = DeviceThreadWakeups() - wake0;
-    double elapsedS = (Now() - t0) / 1000.0;
-    size_t sets = sim.SetsOf(GetCurrentProcessId()).size() - sets0;
+    s.threadsMs = ControlThreadsCpuMs() - threads0;
+    s.processMs = ProcessCpuMs() - process0;
+    s.wakeups = DeviceThreadWakeups() - wake0;
+    s.seconds = (Now() - t0) / 1000.0;
+    s.sets = SetsSoFar(sim, driver) - sets0;
     StopControl();
-
-    double periods = elapsedS * 1000.0 / SETTING.Timer;
-    double deviceHours = MAX_DEVICE * elapsedS / 3600.0;
-    std::printf("control: 8 devices on the metric methods, Timer %u, Resolution %u, %.0f s\n", SETTING.Timer,
-                SETTING.Resolution, elapsedS);
-    std::printf("  process CPU time          %.1f ms in all, %.0f ms per device-hour\n", cpu, cpu / deviceHours);
-    std::printf("  wake-ups per device per control period   %.2f\n", wakes / (MAX_DEVICE * periods));
-    std::printf("  sets per device per second               %.2f\n",
-                static_cast<double>(sets) / MAX_DEVICE / elapsedS);
+    return s;
 }
+
+// Measures `load` with both drivers, in `slices` slices each, alternated
+// (simulated, stand-in, stand-in, simulated, ...) so that a change of the
+// machine's load falls on both alike.
+void ControlCpu(SimNvapi& sim, const Load& load, unsigned slices, unsigned sliceSeconds, const std::string& pattern,
+                bool goal) {
+    Sample total[DRIVERS];
+    for (unsigned i = 0; i < slices; ++i) {
+        Driver first = i % 2 ? STAND_IN : SIMULATED;
+        Driver second = i % 2 ? SIMULATED : STAND_IN;
+        total[first].Add(RunSlice(sim, load, first, sliceSeconds, pattern));
+        total[second].Add(RunSlice(sim, load, second, sliceSeconds, pattern));
+    }
+    Use(SIMULATED);
+
+    std::printf("control: 8 devices, %s, Resolution 100; %u s with each driver (%u slices, alternated)\n",
+                load.name, slices * sliceSeconds, slices);
+    std::printf("  %-44s %16s %16s\n", "per device-hour, ms of CPU", DRIVER_NAMES[SIMULATED], DRIVER_NAMES[STAND_IN]);
+    auto row = [&](const char* what, double sim, double own) {
+        std::printf("  %-44s %16.1f %16.1f\n", what, sim, own);
+    };
+    const Sample& s = total[SIMULATED];
+    const Sample& o = total[STAND_IN];
+    row("control threads (GetThreadTimes)", s.PerDeviceHour(s.threadsMs), o.PerDeviceHour(o.threadsMs));
+    row("whole process (GetProcessTimes)", s.PerDeviceHour(s.processMs), o.PerDeviceHour(o.processMs));
+    double periods[DRIVERS], setsPerSecond[DRIVERS];
+    for (int d = 0; d < DRIVERS; ++d) {
+        periods[d] = total[d].seconds * 1000.0 / load.timer;
+        setsPerSecond[d] = total[d].seconds > 0 ? static_cast<double>(total[d].sets) / MAX_DEVICE / total[d].seconds : 0;
+    }
+    std::printf("  %-44s %16.2f %16.2f\n", "wake-ups per device per control period",
+                s.wakeups / (MAX_DEVICE * periods[SIMULATED]), o.wakeups / (MAX_DEVICE * periods[STAND_IN]));
+    std::printf("  %-44s %16.2f %16.2f\n", "sets per device per second", setsPerSecond[SIMULATED],
+                setsPerSecond[STAND_IN]);
+    double own = o.PerDeviceHour(o.threadsMs);
+    double share = s.PerDeviceHour(s.threadsMs) - own;
+    std::printf("  the simulated driver's share of the control threads: %.1f ms per device-hour\n", share);
+
+    std::string what = std::string(load.name) + ": ";
+    if (goal) {
+        Figure(what + "control threads' own CPU (stand-in driver)", Format("%.1f ms/device-hour", own),
+               Format("<= %.0f ms/device-hour", OWN_CPU_GOAL_MS_PER_DEVICE_HOUR), true,
+               own <= OWN_CPU_GOAL_MS_PER_DEVICE_HOUR);
+        double wakes = s.wakeups / (MAX_DEVICE * periods[SIMULATED]);
+        Figure(what + "wake-ups per device per control period", Format("%.2f", wakes), "1.00", true,
+               std::fabs(wakes - 1.0) < 0.05);
+        Figure(what + "sets per device per control period", Format("%.2f", setsPerSecond[SIMULATED] * load.timer / 1000.0),
+               "1.00", true, std::fabs(setsPerSecond[SIMULATED] * load.timer / 1000.0 - 1.0) < 0.05);
+    } else {
+        Figure(what + "control threads' own CPU (stand-in driver)", Format("%.1f ms/device-hour", own));
+    }
+    Figure(what + "the simulated driver's share", Format("%.1f ms/device-hour", share));
+    Figure(what + "whole process CPU, simulated driver", Format("%.1f ms/device-hour", s.PerDeviceHour(s.processMs)));
+}
+
+// ---- What one control period costs a thread, part by part ----
+
+double ThisThreadCpuMs() {
+    FILETIME created, ended, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+    return Milliseconds(kernel, user);
+}
+
+// Microseconds of this thread's CPU time per round of `part`.
+template <typename Part>
+double MicrosecondsPer(unsigned rounds, Part part) {
+    double t0 = ThisThreadCpuMs();
+    for (unsigned i = 0; i < rounds; ++i) part();
+    return (ThisThreadCpuMs() - t0) * 1000.0 / rounds;
+}
+
+// Each period a device thread on a metric law takes a reading, marks itself
+// busy for the write (an event reset and set, so that a pause can wait for
+// it), sets the LED (a support query and the set) and waits for the next
+// period on its stop and pause events. The parts, timed here one by one on
+// this thread against the stand-in driver, make up the control threads' own
+// time per period.
+void PartsOfAPeriod() {
+    Use(STAND_IN);
+    CNVGF adapter;
+    if (adapter.Initialize(0, 0, 0) != NVGF_READY) {
+        std::printf("parts of a period: the stand-in driver did not answer\n");
+        Use(SIMULATED);
+        return;
+    }
+    HANDLE events[2] = {CreateEventA(nullptr, TRUE, FALSE, nullptr), CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+    int celsius = 0;
+    double reading = MicrosecondsPer(20000, [&] { adapter.GetTemperature(&celsius); });
+    double write = MicrosecondsPer(20000, [&] { adapter.SetLuminance(0, 50); });
+    double busy = MicrosecondsPer(20000, [&] {
+        ResetEvent(events[0]);
+        SetEvent(events[0]);
+    });
+    ResetEvent(events[0]);
+    double wait = MicrosecondsPer(3000, [&] { WaitForMultipleObjects(2, events, FALSE, 1); });
+    CloseHandle(events[0]);
+    CloseHandle(events[1]);
+    adapter.UnloadDLL();
+    Use(SIMULATED);
+
+    std::printf("parts of one control period (this thread's CPU time, stand-in driver)\n");
+    std::printf("  %-52s %6.1f us\n", "a reading (temperature: one driver call)", reading);
+    std::printf("  %-52s %6.1f us\n", "the LED write (support query and set: two calls)", write);
+    std::printf("  %-52s %6.1f us\n", "marking the write busy (event reset and set)", busy);
+    std::printf("  %-52s %6.1f us\n", "the timed wait on two events, expiring", wait);
+    double sum = reading + write + busy + wait;
+    std::printf("  %-52s %6.1f us = %.0f ms per device-hour at Timer 1000\n", "together", sum, sum * 3.6);
+    Figure("one period's parts: reading / LED write / busy mark / wait",
+           Format("%.1f / %.1f / %.1f / %.1f us", reading, write, busy, wait));
+    Figure("one period's parts together, at Timer 1000", Format("%.0f ms/device-hour", sum * 3.6));
+}
+
+// ---- Pattern timing ----
 
 // Plays `text` on device 0 until `sets` sets were recorded; returns them.
 std::vector<SimSet> Play(SimNvapi& sim, const std::string& text, size_t sets, unsigned timeoutS) {
@@ -110,8 +298,10 @@ void HoldErrors(SimNvapi& sim, unsigned passes) {
         worst = std::max(worst, std::fabs(error));
         ++n;
     }
+    double mean = n ? sum / n : -1.0;
     std::printf("pattern holds: %zu steps of 10..1050 ms, Resolution 100\n", n);
-    std::printf("  mean |error| %.2f ms, worst %.0f ms (set-log stamps, 1 ms resolution)\n", n ? sum / n : -1.0, worst);
+    std::printf("  mean |error| %.2f ms, worst %.0f ms (set-log stamps, 1 ms resolution)\n", mean, worst);
+    Figure("pattern step hold error, mean (worst)", Format("%.2f ms (%.0f ms)", mean, worst));
 }
 
 void BlinkDrift(SimNvapi& sim, unsigned passes) {
@@ -121,6 +311,7 @@ void BlinkDrift(SimNvapi& sim, unsigned passes) {
     std::vector<SimSet> got = Play(sim, blink, sets, passes * 2 + 60);
     if (got.size() < sets) {
         std::printf("blink: only %zu of %zu sets\n", got.size(), sets);
+        Figure(Format("blink drift after %u passes", passes), "run failed");
         return;
     }
     double span = static_cast<double>(got[sets - 1].ms - got[0].ms);
@@ -131,7 +322,11 @@ void BlinkDrift(SimNvapi& sim, unsigned passes) {
     std::printf("blink: %u passes\n", passes);
     std::printf("  drift after %u passes %+.0f ms (span %.0f ms for %u expected); worst offset of a set %.0f ms\n",
                 passes, span - 1000.0 * passes, span, 1000 * passes, worst);
+    Figure(Format("blink drift after %u passes (worst offset)", passes),
+           Format("%+.0f ms (%.0f ms)", span - 1000.0 * passes, worst));
 }
+
+// ---- Start, stop, search ----
 
 void StopAndStart(SimNvapi& sim) {
     ResetSettings(".");
@@ -151,10 +346,11 @@ void StopAndStart(SimNvapi& sim) {
         double sum = 0;
         for (double x : v) sum += x;
         std::printf("  %-34s mean %.1f ms, worst %.1f ms\n", what, sum / v.size(), *std::max_element(v.begin(), v.end()));
+        return *std::max_element(v.begin(), v.end());
     };
     std::printf("start and stop: 8 devices, Timer 1000, Resolution 100, 5 runs\n");
-    report("StartControl (8 threads named)", starts);
-    report("StopControl (request to all ended)", stops);
+    double start = report("StartControl (8 threads named)", starts);
+    double stop = report("StopControl (request to all ended)", stops);
 
     // While paused, too.
     stops.clear();
@@ -168,7 +364,13 @@ void StopAndStart(SimNvapi& sim) {
         stops.push_back(Now() - t0);
         ResumeControl();
     }
-    report("StopControl while paused", stops);
+    double paused = report("StopControl while paused", stops);
+    Figure("StartControl, 8 threads named (worst)", Format("%.1f ms", start));
+    const double slice = SETTING.Resolution;
+    Figure("StopControl, request to all ended (worst)", Format("%.1f ms", stop), Format("<= %.0f ms (one slice)", slice),
+           true, stop <= slice);
+    Figure("StopControl while paused (worst)", Format("%.1f ms", paused), Format("<= %.0f ms (one slice)", slice), true,
+           paused <= slice);
 }
 
 void Search(SimNvapi& sim) {
@@ -188,6 +390,7 @@ void Search(SimNvapi& sim) {
     for (double t : times) sum += t;
     std::printf("SearchDevice: one board, logo LED only (128 probes, %d found)\n", found);
     std::printf("  mean %.1f ms, worst %.1f ms\n", sum / times.size(), *std::max_element(times.begin(), times.end()));
+    Figure("SearchDevice, 128 probes (mean)", Format("%.1f ms", sum / times.size()));
 }
 
 }  // namespace
@@ -197,10 +400,27 @@ int main(int argc, char** argv) {
     SimNvapi sim;
     // The call trace costs the driver a file append per call; the set log stays.
     testsupport::SetEnv("GLIMSIM_NVAPI_TRACE", nullptr);
+    if (argc > 1 && std::strcmp(argv[1], "--parts") == 0) {
+        PartsOfAPeriod();
+        return 0;
+    }
     Search(sim);
     StopAndStart(sim);
     HoldErrors(sim, quick ? 10 : 40);
-    CpuAndWakeups(sim, quick ? 30 : 180);
+
+    // One configuration for every CPU slice, written well before the first:
+    // the simulated driver then checks its stamp and reads nothing.
+    sim.Write(EightBoards());
+    Sleep(2500);
+    testsupport::TempDir dir;
+    std::string pattern = dir.File("STEPS10.GLP");
+    testsupport::WriteFile(pattern, "100,10\n0,10\n");
+    const unsigned slices = quick ? 1 : 2, sliceSeconds = quick ? 20 : 300;
+    ControlCpu(sim, Load {"metric laws, Timer 1000", 1000, MetricMethod}, slices, sliceSeconds, pattern, true);
+    ControlCpu(sim, Load {"metric laws, Timer 100", 100, MetricMethod}, slices, sliceSeconds, pattern, false);
+    ControlCpu(sim, Load {"10 ms pattern steps", 1000, PatternMethod}, slices, sliceSeconds, pattern, false);
+    PartsOfAPeriod();
+
     BlinkDrift(sim, quick ? 40 : 500);
     return 0;
 }

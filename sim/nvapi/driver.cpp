@@ -1,7 +1,8 @@
 // The simulated NVAPI driver: nvapi_QueryInterface and the entries it hands
-// out. Every entry re-reads the configuration (cheaply: only a changed text is
-// parsed again), answers from the simulated machine and, when asked to,
-// records what it was called with.
+// out. Every entry looks whether the configuration changed (its time stamp and
+// size; the text is read only when they moved or are too recent to trust),
+// answers from the simulated machine and, when asked to, records what it was
+// called with.
 #include <windows.h>
 
 #include <cstdarg>
@@ -28,12 +29,31 @@ const uint32_t DISPLAY_HANDLE_TAG = 0x0D150000;
 const uint32_t GPU_HANDLE_TAG = 0x06B00000;
 const uint32_t HANDLE_TAG_MASK = 0xFFFF0000;
 const uint32_t NOTICE_COOKIE = 0xA5A5A5A5;
+// A file written this close (in 100 ns units) to the moment it was read may
+// change again within the same time stamp, and to the same size: such a stamp
+// is not trusted, and the text is read again on the next call. Two seconds
+// cover the coarsest stamps (FAT) and any file system's clock tick.
+const int64_t UNSETTLED_STAMP = 2 * 10000000LL;
+
+// What tells a changed configuration file without reading it.
+struct FileStamp {
+    FILETIME written = {};
+    uint64_t size = 0;
+
+    bool operator==(const FileStamp& o) const {
+        return written.dwLowDateTime == o.written.dwLowDateTime &&
+               written.dwHighDateTime == o.written.dwHighDateTime && size == o.size;
+    }
+};
 
 struct State {
     bool initialized = false;  // NvAPI_Initialize succeeded in this process
     bool loaded = false;
     std::string configPath;
     std::string configText;
+    FileStamp configStamp;
+    bool stampSettled = false;  // the stamp alone tells whether the file changed
+    void* volatile logMutex = nullptr;  // made once, on the first log line
     Machine machine = Machine::Default();
 };
 
@@ -67,21 +87,33 @@ bool ReadWholeFile(const std::string& path, std::string* text) {
     return ok;
 }
 
+// The log mutex, made on first use and kept: the notices trace without the
+// driver's lock, so two threads may race to make it.
+HANDLE LogMutex() {
+    HANDLE kept = g_state->logMutex;
+    if (kept) return kept;
+    HANDLE made = CreateMutexA(nullptr, FALSE, LOG_MUTEX);
+    if (!made) return nullptr;
+    HANDLE prior = InterlockedCompareExchangePointer(&g_state->logMutex, made, nullptr);
+    if (!prior) return made;
+    CloseHandle(made);
+    return prior;
+}
+
 void AppendLine(const std::string& path, const std::string& line) {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, LOG_MUTEX);
+    HANDLE mutex = LogMutex();
     if (mutex) WaitForSingleObject(mutex, 5000);
+    // Opened for appending only: every write goes to the end of the file.
+    // Opened afresh for each line, so that a reader may delete the file to
+    // start a new log at any time.
     HANDLE f = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (f != INVALID_HANDLE_VALUE) {
-        SetFilePointer(f, 0, nullptr, FILE_END);
         DWORD written = 0;
         WriteFile(f, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
         CloseHandle(f);
     }
-    if (mutex) {
-        ReleaseMutex(mutex);
-        CloseHandle(mutex);
-    }
+    if (mutex) ReleaseMutex(mutex);
 }
 
 void Trace(const char* format, ...) {
@@ -96,20 +128,42 @@ void Trace(const char* format, ...) {
     AppendLine(path, std::string(line) + "\n");
 }
 
+bool StampOf(const std::string& path, FileStamp* stamp) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    stamp->written = data.ftLastWriteTime;
+    stamp->size = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+    return true;
+}
+
+int64_t FileTimeValue(const FILETIME& t) {
+    return static_cast<int64_t>(static_cast<uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime);
+}
+
 // Takes the configuration named by the environment (the built-in machine
-// when none is named or the file cannot be read); parses only a changed text.
+// when none is named or the file cannot be read). A file whose settled stamp
+// has not moved is not read; a changed text is parsed again.
 void Refresh() {
     State& s = *g_state;
     std::string path = Env(CONFIG_VARIABLE);
+    FileStamp stamp;
+    bool named = !path.empty() && StampOf(path, &stamp);
+    if (named && s.loaded && s.stampSettled && path == s.configPath && stamp == s.configStamp) return;
     std::string text;
-    if (path.empty() || !ReadWholeFile(path, &text)) {
+    if (!named || !ReadWholeFile(path, &text)) {
         if (s.loaded && !s.configPath.empty()) Trace("config %s unreadable: built-in machine", path.c_str());
         if (!s.loaded || !s.configPath.empty()) s.machine = Machine::Default();
         s.configPath.clear();
         s.configText.clear();
+        s.stampSettled = false;
         s.loaded = true;
         return;
     }
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    int64_t age = FileTimeValue(now) - FileTimeValue(stamp.written);
+    s.configStamp = stamp;
+    s.stampSettled = age > UNSETTLED_STAMP || age < -UNSETTLED_STAMP;
     if (s.loaded && path == s.configPath && text == s.configText) return;
     std::string problems;
     s.machine = ParseMachine(text, &problems);
@@ -640,6 +694,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     }
     // At process exit other threads are gone mid-call: leave everything as is.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        if (sim::g_state->logMutex) CloseHandle(sim::g_state->logMutex);
         delete sim::g_state;
         sim::g_state = nullptr;
         DeleteCriticalSection(&sim::g_lock);

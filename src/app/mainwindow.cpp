@@ -23,14 +23,21 @@
 
 namespace {
 
-// A window message number registered by name before WinMain runs.
+// A window message number registered by name. The object is built before
+// WinMain, but the name is registered when the number is first asked for, by
+// the resident program's window: the command-line mode must not load the
+// window manager's library just to build it.
 class REGISTEREDMESSAGE {
 public:
-    explicit REGISTEREDMESSAGE(const char* name) : number_(RegisterWindowMessageA(name)) {}
+    explicit REGISTEREDMESSAGE(const char* name) : name_(name), number_(0) {}
     virtual ~REGISTEREDMESSAGE() = default;
-    UINT Number() const { return number_; }
+    UINT Number() {
+        if (number_ == 0) number_ = RegisterWindowMessageA(name_);
+        return number_;
+    }
 
 private:
+    const char* name_;
     UINT number_;
 };
 

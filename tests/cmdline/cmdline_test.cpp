@@ -2,6 +2,8 @@
 // simulated driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <memory>
 #include <set>
 #include <string>
@@ -76,6 +78,48 @@ protected:
     std::vector<std::unique_ptr<ChildProcess>> children;
 };
 
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// The libraries a program loads from its start to its end, by base name in
+// capitals: it runs under this process as its debugger, which hears of each.
+std::vector<std::string> LibrariesLoaded(const std::string& exe, const std::string& args, const std::string& cwd) {
+    std::vector<std::string> names;
+    std::string line = "\"" + exe + "\" " + args;
+    STARTUPINFOA si {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi {};
+    if (!CreateProcessA(exe.c_str(), &line[0], nullptr, nullptr, FALSE, DEBUG_ONLY_THIS_PROCESS, nullptr,
+                        cwd.c_str(), &si, &pi))
+        return names;
+    DWORD start = GetTickCount();
+    for (bool running = true; running && GetTickCount() - start < RUN_TIMEOUT_MS;) {
+        DEBUG_EVENT event;
+        if (!WaitForDebugEvent(&event, 500)) continue;
+        DWORD answer = DBG_CONTINUE;
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile) {
+            char path[MAX_PATH] = {};
+            DWORD n = GetFinalPathNameByHandleA(event.u.LoadDll.hFile, path, MAX_PATH, 0);
+            std::string name(path, n < MAX_PATH ? n : 0);
+            names.push_back(Upper(name.substr(name.find_last_of("\\/") + 1)));
+        }
+        if (event.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT && event.u.LoadDll.hFile) CloseHandle(event.u.LoadDll.hFile);
+        if (event.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT && event.u.CreateProcessInfo.hFile)
+            CloseHandle(event.u.CreateProcessInfo.hFile);
+        if (event.dwDebugEventCode == EXCEPTION_DEBUG_EVENT &&
+            event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+            answer = DBG_EXCEPTION_NOT_HANDLED;
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) running = false;
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, answer);
+    }
+    TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return names;
+}
+
 }  // namespace
 
 TEST(CommandLineParse, ArgumentsAndUsageText) {
@@ -105,6 +149,17 @@ TEST_F(CommandLineTest, SetsTheLogoAndEndsWithoutAWindow) {
     EXPECT_EQ(0, sets[0].attribute);
     EXPECT_EQ(100, sets[0].value);
     EXPECT_EQ(0, sets[0].status);
+}
+
+// Setting one LED needs the driver library and nothing of the window manager,
+// the shell or the dialogs: those belong to the resident program, and loading
+// them would make up most of this mode's time.
+TEST_F(CommandLineTest, LoadsNoWindowLibraries) {
+    std::vector<std::string> loaded = LibrariesLoaded(exe, "0 0 0 100", dir.Path());
+    EXPECT_NE(loaded.end(), std::find(loaded.begin(), loaded.end(), Upper(TEST_DRIVER))) << "the loads are seen";
+    for (const char* library : {"USER32.DLL", "GDI32.DLL", "COMCTL32.DLL", "COMDLG32.DLL", "SHELL32.DLL", "VERSION.DLL"})
+        EXPECT_EQ(loaded.end(), std::find(loaded.begin(), loaded.end(), library)) << library;
+    ASSERT_EQ(1u, sim.Sets().size());
 }
 
 TEST_F(CommandLineTest, ArgumentForms) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -192,4 +193,35 @@ TEST(SimDriver, ClientIlluminationCalls) {
     std::memcpy(&read, record.data() + 88, 8);
     EXPECT_EQ(1, record[80]);
     EXPECT_EQ(stamp, read);
+}
+
+// Tests rewrite the configuration between calls, where some file systems give
+// quick writes one time stamp: a rewrite to the same size under the same
+// stamp is still seen. A file left alone is not read again: the driver goes
+// on answering from it while another program holds it open without sharing.
+TEST(SimDriver, ConfigurationIsReadWhenItChangesOnly) {
+    SimNvapi sim;
+    auto interfaceText = [] {
+        NvAPI_ShortString text = {};
+        EXPECT_EQ(NVAPI_OK, NvAPI_GetInterfaceVersionString(text));
+        return std::string(text);
+    };
+    ASSERT_TRUE(sim.WriteText("interface = Driver A\n"));
+    EXPECT_EQ("Driver A", interfaceText());
+    WIN32_FILE_ATTRIBUTE_DATA first;
+    ASSERT_TRUE(GetFileAttributesExA(sim.ConfigPath().c_str(), GetFileExInfoStandard, &first));
+    ASSERT_TRUE(sim.WriteText("interface = Driver B\n"));
+    HANDLE file = CreateFileA(sim.ConfigPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_TRUE(SetFileTime(file, nullptr, nullptr, &first.ftLastWriteTime));
+    CloseHandle(file);
+    EXPECT_EQ("Driver B", interfaceText()) << "same size, same stamp";
+
+    Sleep(2200);  // the stamp is old enough to trust now
+    EXPECT_EQ("Driver B", interfaceText());
+    HANDLE held = CreateFileA(sim.ConfigPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_EQ("Driver B", interfaceText()) << "answered without reading the file";
+    CloseHandle(held);
 }
