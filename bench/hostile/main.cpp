@@ -46,7 +46,7 @@ int Usage() {
         "  replies    random debug-device replies to the client (default 100000)\n"
         "  messages   window messages to the live program (default all WM_COMMAND ids + 40000)\n"
         "  killsave   the program killed during saves (default 1000)\n"
-        "  faults     driver and device faults, each with its recovery\n"
+        "  faults [--mode driver|device]  driver and device faults, each with its recovery\n"
         "  short      patterns, inis, replies, messages and killsave, small counts\n"
         "  drive --minutes M --dir FOLDER --mode debug|driver   the soak's driver\n");
     return 2;
@@ -79,15 +79,15 @@ int main(int argc, char** argv) {
     else if (mode == "drive") rc = hostile::RunSoakDrive(options);
     else if (mode == "short") {
         hostile::Options small = options;
-        small.count = 20000;
+        // About a minute in all, for the test suite.
+        small.count = 10000;
         rc |= hostile::RunPatterns(small);
-        small.count = 5000;
+        small.count = 2000;
         rc |= hostile::RunInis(small);
-        small.count = 3000;
         rc |= hostile::RunReplies(small);
-        small.count = 6000;
+        small.count = 3000;
         rc |= hostile::RunMessages(small);
-        small.count = 20;
+        small.count = 8;
         rc |= hostile::RunKillSave(small);
     } else {
         return Usage();
