@@ -1,5 +1,6 @@
 #include "program.h"
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@ namespace hostile {
 Program::Program() : own_(true) {
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
+    // A fresh Wine prefix names its temporary folder before it exists.
+    CreateDirectoryA(temp, nullptr);
     char name[MAX_PATH];
     GetTempFileNameA(temp, "hst", 0, name);
     DeleteFileA(name);
@@ -48,16 +51,26 @@ bool Program::Start(unsigned timeoutMs) {
     STARTUPINFOA si {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi {};
-    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si, &pi))
+    if (!CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir_.c_str(), &si, &pi)) {
+        std::printf("program: %s does not start (error %lu)\n", exe.c_str(), GetLastError());
         return false;
+    }
     CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
     testsupport::WaitUntil([&] { return (window_ = MainWindowOf(pid_)) != nullptr || !Running(); }, timeoutMs, 10);
-    if (!window_) return false;
+    if (!window_) {
+        DWORD code = 0;
+        GetExitCodeProcess(process_, &code);
+        std::printf("program: no window within %u ms (%s, exit code %lu)\n", timeoutMs,
+                    Running() ? "running" : "ended", code);
+        return false;
+    }
     // The window exists before its creation has ended; a sent message is
     // answered once the start sequence is done.
-    return Send(WM_NULL, 0, 0, timeoutMs);
+    if (Send(WM_NULL, 0, 0, timeoutMs)) return true;
+    std::printf("program: its window went or did not answer (%s)\n", Running() ? "running" : "ended");
+    return false;
 }
 
 bool Program::Close(unsigned timeoutMs) {

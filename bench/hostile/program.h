@@ -25,7 +25,7 @@ public:
     std::string IniPath() const { return File("GLIMDECK.INI"); }
 
     // Starts it and waits for its window and the end of its creation.
-    bool Start(unsigned timeoutMs = 20000);
+    bool Start(unsigned timeoutMs = 60000);
     // WM_CLOSE and a bounded wait; true when it ended by itself.
     bool Close(unsigned timeoutMs = 15000);
     // TerminateProcess, as a crash or a shutdown would end it.
