@@ -180,7 +180,7 @@ int RunSoakDrive(const Options& options) {
                 for (const auto& g : device->Datagrams()) ++deviceAtLastMinute[Key(g.display, g.gpu, g.attribute)];
         }
         if (elapsed >= nextReport) {
-            Say("drive: %.0f s: %llu toggles, %llu sets, %llu method changes, %llu dialogs, %llu saves, %llu device restarts",
+            Say("  at %.0f s: %llu toggles, %llu sets, %llu method changes, %llu dialogs, %llu saves, %llu device restarts",
                 elapsed / 1000.0, toggled, setsDone, methods, dialogsDone, savesDone, restarted);
             nextReport += 60000;
         }
