@@ -212,6 +212,9 @@ uint32_t Value(const Reading& r) { return static_cast<uint32_t>(r.At(Now())); }
 // A status that replaces the answer: not initialised, or a forced status of
 // the machine or of the GPU addressed.
 bool Refused(Operation op, const Gpu* gpu, Status* status) {
+    // A slow driver: the call is held before it is answered.
+    uint32_t delay = M().faults.delayMs[op] + (gpu ? gpu->faults.delayMs[op] : 0);
+    if (delay) Sleep(delay);
     if (!g_state->initialized && op != OP_Initialize) {
         *status = ST_API_NOT_INITIALIZED;
         return true;

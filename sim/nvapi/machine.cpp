@@ -124,13 +124,20 @@ bool ParseSensors(const std::string& text, std::vector<Sensor>* out) {
     return true;
 }
 
+// "status.OP = STATUS" or "delay.OP = MS".
 bool ParseStatusKey(const std::string& key, Faults* faults, const std::string& value) {
-    std::string name = Lower(key.substr(7));  // after "status."
+    bool delay = key.compare(0, 6, "delay.") == 0;
+    std::string name = Lower(key.substr(delay ? 6 : 7));
     if (name.compare(0, 6, "nvapi_") == 0) name = name.substr(6);
     for (int op = 0; op < OP_COUNT; ++op) {
         if (name != Lower(OPERATION_NAMES[op])) continue;
         int64_t v;
         if (!ParseInt(value, &v)) return false;
+        if (delay) {
+            if (v < 0 || v > 600000) return false;
+            faults->delayMs[op] = static_cast<uint32_t>(v);
+            return true;
+        }
         faults->set[op] = true;
         faults->status[op] = static_cast<Status>(v);
         return true;
@@ -189,7 +196,7 @@ bool ApplyGpuKey(GpuSection& sec, const std::string& key, const std::string& val
         g.zoneDelayMs = static_cast<uint32_t>(v);
         return true;
     }
-    if (key.compare(0, 7, "status.") == 0) return ParseStatusKey(key, &g.faults, value);
+    if (key.compare(0, 7, "status.") == 0 || key.compare(0, 6, "delay.") == 0) return ParseStatusKey(key, &g.faults, value);
     return false;
 }
 
@@ -227,7 +234,7 @@ bool ApplyMachineKey(Machine& m, int64_t* displays, const std::string& key, cons
         else return false;
         return true;
     }
-    if (key.compare(0, 7, "status.") == 0) return ParseStatusKey(key, &m.faults, value);
+    if (key.compare(0, 7, "status.") == 0 || key.compare(0, 6, "delay.") == 0) return ParseStatusKey(key, &m.faults, value);
     return false;
 }
 

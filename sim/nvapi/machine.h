@@ -66,9 +66,11 @@ struct Sensor {
 };
 
 // Forced statuses: set[op] says whether status[op] replaces the answer.
+// delayMs[op] holds every call of op that long before it answers.
 struct Faults {
     bool set[OP_COUNT] = {};
     Status status[OP_COUNT] = {};
+    uint32_t delayMs[OP_COUNT] = {};
 };
 
 // One illumination zone as configured: what ZonesGetInfo describes and the

@@ -25,12 +25,27 @@ ControlStateHook stateHook = nullptr;
 
 constexpr DWORD kStopWaitMs = 5000;
 constexpr DWORD kTerminateWaitMs = 1000;
+// How much longer a stop lets a thread finish the call it is in.
+constexpr DWORD kStopCallWaitMs = 20000;
 // How long SuspendControl lets a thread finish the LED write it is in (a
 // debug-device exchange is bounded by the client's own receive time-out).
 constexpr DWORD kPauseWriteWaitMs = 3000;
 
 void TellStateHook(int running) {
     if (stateHook) stateHook(running);
+}
+
+// A stopped thread still running after the stop wait is inside a call out of
+// the engine (the driver, the debug device, the loader), which may hold that
+// side's lock: ended there, it would leave the lock taken and every later
+// call of the process waiting for ever. It gets until the call returns, within
+// a bound; true when it ended meanwhile.
+bool EndsAfterItsCall(HANDLE thread, const WaitContext& context) {
+    ULONGLONG deadline = GetTickCount64() + kStopCallWaitMs;
+    while (!context.Waiting && GetTickCount64() < deadline) {
+        if (WaitForSingleObject(thread, 10) == WAIT_OBJECT_0) return true;
+    }
+    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
 // Names the device, then releases StartControl. True when the thread is to
@@ -203,7 +218,8 @@ void StopControl() {
     for (int d = 0; d < MAX_DEVICE; ++d) {
         DEVICESLOT& slot = DeviceSlot[d];
         if (!slot.Thread) continue;
-        if (WaitForSingleObject(slot.Thread, kStopWaitMs) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(slot.Thread, kStopWaitMs) != WAIT_OBJECT_0 &&
+            !EndsAfterItsCall(slot.Thread, slotWait[d])) {
             // Termination is carried out after the call returns: until the
             // thread is really gone it may still use its slot and its wake-up
             // events, so both are released only then.

@@ -27,7 +27,9 @@ DWORD WaitMilliseconds(int64_t ticks) { return TicksToWaitMilliseconds(ticks, Ti
 // thread is asked to stop.
 void HoldAtGate(WaitContext* context) {
     HANDLE handles[2] = {context->Stop, resumedEvent};
+    context->Waiting = 1;
     DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    context->Waiting = 0;
     CountWakeup();
     if (r == WAIT_FAILED) Sleep(10);  // never spin on a broken handle
 }
@@ -82,6 +84,7 @@ bool OpenWaitContext(WaitContext* context, volatile int32_t* run) {
     context->Idle = CreateEventA(nullptr, TRUE, TRUE, nullptr);
     context->Run = run;
     context->Anchor = 0;
+    context->Waiting = 0;
     if (context->Stop && context->Idle) return true;
     CloseWaitContext(context);
     return false;
@@ -167,6 +170,7 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
         int64_t left = due - MonotonicNow();
         if (left < margin) return true;
         DWORD ms = WaitMilliseconds(left);
+        context->Waiting = 1;
         if (stopping) {
             // The stop event stays set now: only the clock can end this wait.
             Sleep(ms);
@@ -174,6 +178,7 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
             HANDLE handles[2] = {context->Stop, pausedEvent};
             if (WaitForMultipleObjects(2, handles, FALSE, ms) == WAIT_FAILED) Sleep(ms);
         }
+        context->Waiting = 0;
         CountWakeup();
     }
 }

@@ -27,6 +27,7 @@ struct WaitContext {
     HANDLE Idle;             // manual-reset; reset while the thread writes its LED
     volatile int32_t* Run;   // the thread's run flag
     int64_t Anchor;          // when the thread's previous wait was due; 0 none
+    volatile LONG Waiting;   // 1 while the thread is blocked in a wait of its own
 };
 
 // Creates the gate's events and the per-thread binding once; GUI thread only,

@@ -276,6 +276,28 @@ TEST_F(ResidentProcessTest, SaveWritesTheChangedMethodToTheFile) {
     EXPECT_EQ(files, std::vector<std::string>{"GLIMDECK.INI"});
 }
 
+TEST_F(ResidentProcessTest, AStopLetsASlowDriverCallFinishRatherThanEndTheThreadInIt) {
+    Program program(MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40}}));
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+    // From now on a write takes 7 s, longer than the stop's own wait; the
+    // driver holds its lock meanwhile, as the simulated one does.
+    testsupport::SimMachine machine;
+    machine.Gpu(0, 0).attributes = {0, 1};
+    machine.extra = "delay.GPU_SetIllumination = 7000\n";
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return sim_.Write(machine); }, 5000, 5));
+    Sleep(1500);
+    PostMessageA(program.Window(), WM_COMMAND, PlayTypeCommand(0, PLAY_FAN), 0);
+    Sleep(500);
+    machine.extra.clear();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return sim_.Write(machine); }, 5000, 5));
+    // A thread ended inside the driver would leave that lock taken: the
+    // restart, and with it the window, would wait for ever.
+    EXPECT_NE(program.Send(WM_NULL), -1) << "the program hangs after the stop";
+    EXPECT_EQ(program.Send(WM_GLIMDECK, 60, static_cast<LPARAM>(PackSelector(0, 0, 1))), 1);
+}
+
 TEST_F(ResidentProcessTest, AllOnAndAllOffWhilePausedReachOnlyEnabledDevices) {
     Program program(FixedAndTemperature());
     ASSERT_TRUE(program.Start());

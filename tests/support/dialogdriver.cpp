@@ -36,6 +36,8 @@ BOOL CALLBACK CollectWindow(HWND window, LPARAM param) {
     return TRUE;
 }
 
+}  // namespace
+
 HWND FindMainWindowOf(DWORD pid) {
     HWND window = nullptr;
     while ((window = FindWindowExA(nullptr, window, "GLIMMERDECK_CLASS", "GLIMMERDECK_WINDOW"))) {
@@ -45,8 +47,6 @@ HWND FindMainWindowOf(DWORD pid) {
     }
     return nullptr;
 }
-
-}  // namespace
 
 // ---- ResidentProgram ------------------------------------------------------
 
@@ -117,8 +117,12 @@ std::string WindowText(HWND window) {
 // ---- DialogDriver ---------------------------------------------------------
 
 bool DialogDriver::Open(const ResidentProgram& program, unsigned timeoutMs) {
-    pid_ = program.Pid();
-    PostMessageA(program.MainWindow(), TRAY_NOTIFY, 0, WM_LBUTTONDBLCLK);
+    return Open(program.Pid(), program.MainWindow(), timeoutMs);
+}
+
+bool DialogDriver::Open(DWORD pid, HWND mainWindow, unsigned timeoutMs) {
+    pid_ = pid;
+    PostMessageA(mainWindow, TRAY_NOTIFY, 0, WM_LBUTTONDBLCLK);
     dialog_ = WaitForProcessWindow(pid_, "#32770", "設定", timeoutMs);
     // The window shows before its initialisation has finished painting.
     if (dialog_) WaitUntil([&] { return ListCount(1100) == 8; }, timeoutMs, 20);

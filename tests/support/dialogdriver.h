@@ -53,6 +53,9 @@ private:
     HWND main_ = nullptr;
 };
 
+// The program's main window in process `pid`; null when it has none (yet).
+HWND FindMainWindowOf(DWORD pid);
+
 // The visible top-level windows of `pid` of class `className` (any class
 // when null) whose caption is `title` (any when null).
 std::vector<HWND> FindProcessWindows(DWORD pid, const char* className, const char* title);
@@ -67,6 +70,8 @@ public:
     // Double-clicks the tray icon (its notification to the main window) and
     // waits for the dialog "設定".
     bool Open(const ResidentProgram& program, unsigned timeoutMs = 10000);
+    // The same for a program started some other way: its process and main window.
+    bool Open(DWORD pid, HWND mainWindow, unsigned timeoutMs = 10000);
     HWND Window() const { return dialog_; }
     HWND Item(int id) const { return GetDlgItem(dialog_, id); }
     bool IsOpen() const { return dialog_ != nullptr && IsWindow(dialog_); }
