@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/glimmessages.h"
 #include "dialogdriver.h"
 #include "testsupport.h"
 
@@ -66,10 +67,15 @@ bool Program::Start(unsigned timeoutMs) {
                     Running() ? "running" : "ended", code);
         return false;
     }
-    // The window exists before its creation has ended; a sent message is
-    // answered once the start sequence is done.
-    if (Send(WM_NULL, 0, 0, timeoutMs)) return true;
-    std::printf("program: its window went or did not answer (%s)\n", Running() ? "running" : "ended");
+    // The window exists before its creation has ended, and until then it
+    // refuses commands and answers a resume with 0: the start is over when a
+    // resume is taken (control runs after a start, so it changes nothing).
+    if (testsupport::WaitUntil([&] {
+            LRESULT taken = 0;
+            return !Running() || (Send(WM_CONTROL_RESUME, 0, 0, timeoutMs, &taken) && taken == 1);
+        }, timeoutMs, 20) && Running())
+        return true;
+    std::printf("program: its window went or did not take a resume (%s)\n", Running() ? "running" : "ended");
     return false;
 }
 
