@@ -14,6 +14,39 @@ DWORD contextTls = TLS_OUT_OF_INDEXES;
 
 volatile LONG wakeups = 0;
 
+// The address wait of Windows 8 and later. Under Wine a timed wait on an
+// address is a futex, some 2 us of the thread's time, where a wait on events
+// is a server round trip, some 30 us: at one wait a period it was nearly all
+// of a metric thread's own cost. Older systems wait on the events.
+typedef BOOL(WINAPI* WaitOnAddressProc)(volatile VOID* address, PVOID compare, SIZE_T size, DWORD ms);
+typedef VOID(WINAPI* WakeByAddressAllProc)(PVOID address);
+WaitOnAddressProc waitOnAddress = nullptr;
+WakeByAddressAllProc wakeByAddressAll = nullptr;
+bool addressWaitWanted = true;
+
+// Raised, and its waiters woken, at every stop request and every closing of
+// the gate: a timed wait on the address ends on either, as one on the events
+// would.
+volatile LONG wakeEpoch = 0;
+
+void RaiseWakeEpoch() {
+    InterlockedIncrement(&wakeEpoch);
+    if (wakeByAddressAll) wakeByAddressAll(const_cast<LONG*>(&wakeEpoch));
+}
+
+bool AddressWaitInUse() { return addressWaitWanted && waitOnAddress && wakeByAddressAll; }
+
+void FindAddressWait() {
+    if (waitOnAddress) return;
+    HMODULE synch = LoadLibraryA("api-ms-win-core-synch-l1-2-0.dll");
+    if (!synch) return;
+    wakeByAddressAll =
+        reinterpret_cast<WakeByAddressAllProc>(reinterpret_cast<void*>(GetProcAddress(synch, "WakeByAddressAll")));
+    WaitOnAddressProc wait =
+        reinterpret_cast<WaitOnAddressProc>(reinterpret_cast<void*>(GetProcAddress(synch, "WaitOnAddress")));
+    if (wait && wakeByAddressAll) waitOnAddress = wait;
+}
+
 void CountWakeup() { InterlockedIncrement(&wakeups); }
 
 // Early returns of the platform's timed waits within this margin count as on
@@ -69,6 +102,7 @@ double TicksToMilliseconds(int64_t ticks) {
 }
 
 bool PrepareWaitGate() {
+    FindAddressWait();
     if (contextTls == TLS_OUT_OF_INDEXES) {
         DWORD index = TlsAlloc();
         if (index == TLS_OUT_OF_INDEXES) return false;
@@ -85,6 +119,7 @@ bool OpenWaitContext(WaitContext* context, volatile int32_t* run) {
     context->Run = run;
     context->Anchor = 0;
     context->Waiting = 0;
+    context->Writing = 0;
     if (context->Stop && context->Idle) return true;
     CloseWaitContext(context);
     return false;
@@ -101,6 +136,12 @@ void CloseWaitContext(WaitContext* context) {
 
 void WakeForStop(WaitContext* context) {
     if (context->Stop) SetEvent(context->Stop);
+    RaiseWakeEpoch();
+}
+
+bool UseAddressWait(bool wanted) {
+    addressWaitWanted = wanted;
+    return AddressWaitInUse();
 }
 
 void BindWaitContext(WaitContext* context) {
@@ -120,6 +161,7 @@ void ClosePauseGate() {
     if (resumedEvent) ResetEvent(resumedEvent);
     InterlockedExchange(&gatePaused, 1);
     if (pausedEvent) SetEvent(pausedEvent);
+    RaiseWakeEpoch();
 }
 
 void OpenPauseGate() {
@@ -130,16 +172,36 @@ void OpenPauseGate() {
 
 bool PauseGateClosed() { return gatePaused != 0; }
 
+// A write is announced in the context's word, not with its event: a Wine
+// event call is a server round trip, and two of them a write were a third of
+// a metric thread's time a period. The event is only set for a pause that may
+// be waiting, that is while the gate is closed. Closing the gate and the
+// writer's announcement are both interlocked, so of a writer and a pause at
+// least one sees the other's word.
 bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs) {
     HANDLE handles[MAXIMUM_WAIT_OBJECTS];
     DWORD n = 0;
     for (int i = 0; i < count && n < MAXIMUM_WAIT_OBJECTS; ++i) {
-        if (contexts[i] && contexts[i]->Idle) handles[n++] = contexts[i]->Idle;
+        WaitContext* context = contexts[i];
+        if (!context || !context->Idle) continue;
+        // Reset before looking: a write that ends after the look sets it again.
+        ResetEvent(context->Idle);
+        MemoryBarrier();
+        if (context->Writing) handles[n++] = context->Idle;
     }
     if (n == 0) return true;
     DWORD r = WaitForMultipleObjects(n, handles, TRUE, timeoutMs);
     return r < WAIT_OBJECT_0 + n;
 }
+
+namespace {
+
+void LeaveLedWrite(WaitContext* context) {
+    InterlockedExchange(&context->Writing, 0);
+    if (PauseGateClosed()) SetEvent(context->Idle);
+}
+
+}  // namespace
 
 bool BeginLedWrite(WaitContext* context) {
     for (;;) {
@@ -150,17 +212,20 @@ bool BeginLedWrite(WaitContext* context) {
         }
         // Announce the write, then look again: SuspendControl either sees the
         // thread busy and waits for it, or the thread sees the gate closed.
-        ResetEvent(context->Idle);
+        InterlockedExchange(&context->Writing, 1);
         if (!PauseGateClosed()) return true;
-        SetEvent(context->Idle);
+        LeaveLedWrite(context);
     }
 }
 
-void EndLedWrite(WaitContext* context) { SetEvent(context->Idle); }
+void EndLedWrite(WaitContext* context) { LeaveLedWrite(context); }
 
 bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
     const int64_t margin = MillisecondsToTicks(kDueMarginMs);
     for (;;) {
+        // Taken before the looks below: a stop or pause after them changes
+        // it, and the address wait then ends at once.
+        LONG epoch = InterlockedCompareExchange(&wakeEpoch, 0, 0);
         bool stopping = *context->Run == 0;
         if (stopping && stoppable) return false;
         if (!stopping && PauseGateClosed()) {
@@ -174,6 +239,8 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
         if (stopping) {
             // The stop event stays set now: only the clock can end this wait.
             Sleep(ms);
+        } else if (AddressWaitInUse()) {
+            waitOnAddress(&wakeEpoch, &epoch, sizeof epoch, ms);
         } else {
             HANDLE handles[2] = {context->Stop, pausedEvent};
             if (WaitForMultipleObjects(2, handles, FALSE, ms) == WAIT_FAILED) Sleep(ms);

@@ -24,10 +24,11 @@ double TicksToMilliseconds(int64_t ticks);
 // What one device thread waits on besides the clock.
 struct WaitContext {
     HANDLE Stop;             // manual-reset; set right after Run is cleared
-    HANDLE Idle;             // manual-reset; reset while the thread writes its LED
+    HANDLE Idle;             // manual-reset; set when a write ends while the gate is closed
     volatile int32_t* Run;   // the thread's run flag
     int64_t Anchor;          // when the thread's previous wait was due; 0 none
     volatile LONG Waiting;   // 1 while the thread is blocked in a wait of its own
+    volatile LONG Writing;   // 1 while the thread is inside an LED write
 };
 
 // Creates the gate's events and the per-thread binding once; GUI thread only,
@@ -39,6 +40,10 @@ bool OpenWaitContext(WaitContext* context, volatile int32_t* run);
 void CloseWaitContext(WaitContext* context);
 // Wakes the context's thread; the caller has cleared its run flag first.
 void WakeForStop(WaitContext* context);
+// Timed waits wait on an address where the platform has such waits (found by
+// PrepareWaitGate), on the context's events otherwise; false asks for the
+// events. Answers whether the address wait is in use.
+bool UseAddressWait(bool wanted);
 
 // The context the calling thread waits with; null for threads that have none
 // (they pass the gate freely and cannot wait in SleepWhileRunning).

@@ -124,14 +124,40 @@ TEST(SleepWhileRunning, TickConversionsHoldAtTheExtremes) {
 
 TEST(WaitGate, AStopWakesALongWaitAtOnce) {
     // Slices of 5 s: a thread that looked at its flag once per slice would
-    // take seconds to notice.
-    BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 5000, &w->run); });
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
-    Sleep(50);
-    int64_t t0 = MonotonicNow();
-    worker.Stop();
-    ASSERT_TRUE(worker.Join(5000));
-    EXPECT_LT(ElapsedMs(t0), 150.0);
+    // take seconds to notice. Both ways of waiting: on an address where the
+    // platform has it, on the events where not.
+    ASSERT_TRUE(PrepareWaitGate());
+    for (bool address : {true, false}) {
+        EXPECT_EQ(address, UseAddressWait(address)) << "Wine has address waits";
+        BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 5000, &w->run); });
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
+        Sleep(50);
+        int64_t t0 = MonotonicNow();
+        worker.Stop();
+        ASSERT_TRUE(worker.Join(5000));
+        EXPECT_LT(ElapsedMs(t0), 150.0) << (address ? "address wait" : "event wait");
+    }
+    UseAddressWait(true);
+}
+
+TEST(WaitGate, APauseWaitsForTheWriteInProgress) {
+    // The write is announced in a word, not an event: the pause must still
+    // see it and wait for its end.
+    static volatile LONG inWrite = 0;
+    BoundWorker worker([](BoundWorker* w) {
+        if (!BeginLedWrite(&w->context)) return;
+        InterlockedExchange(&inWrite, 1);
+        Sleep(300);
+        InterlockedIncrement(&w->writes);
+        EndLedWrite(&w->context);
+    });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return inWrite != 0; }, 5000));
+    ClosePauseGate();
+    WaitContext* contexts[1] = {&worker.context};
+    EXPECT_TRUE(WaitWritersIdle(contexts, 1, 3000));
+    EXPECT_EQ(1, worker.writes) << "the pause returned inside the write";
+    EXPECT_TRUE(WaitWritersIdle(contexts, 1, 0)) << "nothing is being written now";
+    OpenPauseGate();
 }
 
 TEST(WaitGate, ALongWaitWakesOnceNotOncePerSlice) {
