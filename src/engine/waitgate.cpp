@@ -14,39 +14,6 @@ DWORD contextTls = TLS_OUT_OF_INDEXES;
 
 volatile LONG wakeups = 0;
 
-// The address wait of Windows 8 and later. Under Wine a timed wait on an
-// address is a futex, some 2 us of the thread's time, where a wait on events
-// is a server round trip, some 30 us: at one wait a period it was nearly all
-// of a metric thread's own cost. Older systems wait on the events.
-typedef BOOL(WINAPI* WaitOnAddressProc)(volatile VOID* address, PVOID compare, SIZE_T size, DWORD ms);
-typedef VOID(WINAPI* WakeByAddressAllProc)(PVOID address);
-WaitOnAddressProc waitOnAddress = nullptr;
-WakeByAddressAllProc wakeByAddressAll = nullptr;
-bool addressWaitWanted = true;
-
-// Raised, and its waiters woken, at every stop request and every closing of
-// the gate: a timed wait on the address ends on either, as one on the events
-// would.
-volatile LONG wakeEpoch = 0;
-
-void RaiseWakeEpoch() {
-    InterlockedIncrement(&wakeEpoch);
-    if (wakeByAddressAll) wakeByAddressAll(const_cast<LONG*>(&wakeEpoch));
-}
-
-bool AddressWaitInUse() { return addressWaitWanted && waitOnAddress && wakeByAddressAll; }
-
-void FindAddressWait() {
-    if (waitOnAddress) return;
-    HMODULE synch = LoadLibraryA("api-ms-win-core-synch-l1-2-0.dll");
-    if (!synch) return;
-    wakeByAddressAll =
-        reinterpret_cast<WakeByAddressAllProc>(reinterpret_cast<void*>(GetProcAddress(synch, "WakeByAddressAll")));
-    WaitOnAddressProc wait =
-        reinterpret_cast<WaitOnAddressProc>(reinterpret_cast<void*>(GetProcAddress(synch, "WaitOnAddress")));
-    if (wait && wakeByAddressAll) waitOnAddress = wait;
-}
-
 void CountWakeup() { InterlockedIncrement(&wakeups); }
 
 // Early returns of the platform's timed waits within this margin count as on
@@ -102,7 +69,6 @@ double TicksToMilliseconds(int64_t ticks) {
 }
 
 bool PrepareWaitGate() {
-    FindAddressWait();
     if (contextTls == TLS_OUT_OF_INDEXES) {
         DWORD index = TlsAlloc();
         if (index == TLS_OUT_OF_INDEXES) return false;
@@ -136,12 +102,6 @@ void CloseWaitContext(WaitContext* context) {
 
 void WakeForStop(WaitContext* context) {
     if (context->Stop) SetEvent(context->Stop);
-    RaiseWakeEpoch();
-}
-
-bool UseAddressWait(bool wanted) {
-    addressWaitWanted = wanted;
-    return AddressWaitInUse();
 }
 
 void BindWaitContext(WaitContext* context) {
@@ -161,7 +121,6 @@ void ClosePauseGate() {
     if (resumedEvent) ResetEvent(resumedEvent);
     InterlockedExchange(&gatePaused, 1);
     if (pausedEvent) SetEvent(pausedEvent);
-    RaiseWakeEpoch();
 }
 
 void OpenPauseGate() {
@@ -223,9 +182,6 @@ void EndLedWrite(WaitContext* context) { LeaveLedWrite(context); }
 bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
     const int64_t margin = MillisecondsToTicks(kDueMarginMs);
     for (;;) {
-        // Taken before the looks below: a stop or pause after them changes
-        // it, and the address wait then ends at once.
-        LONG epoch = InterlockedCompareExchange(&wakeEpoch, 0, 0);
         bool stopping = *context->Run == 0;
         if (stopping && stoppable) return false;
         if (!stopping && PauseGateClosed()) {
@@ -239,8 +195,6 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
         if (stopping) {
             // The stop event stays set now: only the clock can end this wait.
             Sleep(ms);
-        } else if (AddressWaitInUse()) {
-            waitOnAddress(&wakeEpoch, &epoch, sizeof epoch, ms);
         } else {
             HANDLE handles[2] = {context->Stop, pausedEvent};
             if (WaitForMultipleObjects(2, handles, FALSE, ms) == WAIT_FAILED) Sleep(ms);

@@ -40,10 +40,6 @@ bool OpenWaitContext(WaitContext* context, volatile int32_t* run);
 void CloseWaitContext(WaitContext* context);
 // Wakes the context's thread; the caller has cleared its run flag first.
 void WakeForStop(WaitContext* context);
-// Timed waits wait on an address where the platform has such waits (found by
-// PrepareWaitGate), on the context's events otherwise; false asks for the
-// events. Answers whether the address wait is in use.
-bool UseAddressWait(bool wanted);
 
 // The context the calling thread waits with; null for threads that have none
 // (they pass the gate freely and cannot wait in SleepWhileRunning).

@@ -124,20 +124,14 @@ TEST(SleepWhileRunning, TickConversionsHoldAtTheExtremes) {
 
 TEST(WaitGate, AStopWakesALongWaitAtOnce) {
     // Slices of 5 s: a thread that looked at its flag once per slice would
-    // take seconds to notice. Both ways of waiting: on an address where the
-    // platform has it, on the events where not.
-    ASSERT_TRUE(PrepareWaitGate());
-    for (bool address : {true, false}) {
-        EXPECT_EQ(address, UseAddressWait(address)) << "Wine has address waits";
-        BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 5000, &w->run); });
-        ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
-        Sleep(50);
-        int64_t t0 = MonotonicNow();
-        worker.Stop();
-        ASSERT_TRUE(worker.Join(5000));
-        EXPECT_LT(ElapsedMs(t0), 150.0) << (address ? "address wait" : "event wait");
-    }
-    UseAddressWait(true);
+    // take seconds to notice.
+    BoundWorker worker([](BoundWorker* w) { SleepWhileRunning(60000, 5000, &w->run); });
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started != 0; }, 5000));
+    Sleep(50);
+    int64_t t0 = MonotonicNow();
+    worker.Stop();
+    ASSERT_TRUE(worker.Join(5000));
+    EXPECT_LT(ElapsedMs(t0), 150.0);
 }
 
 TEST(WaitGate, APauseWaitsForTheWriteInProgress) {
