@@ -153,15 +153,6 @@ bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs) {
     return r < WAIT_OBJECT_0 + n;
 }
 
-namespace {
-
-void LeaveLedWrite(WaitContext* context) {
-    InterlockedExchange(&context->Writing, 0);
-    if (PauseGateClosed()) SetEvent(context->Idle);
-}
-
-}  // namespace
-
 bool BeginLedWrite(WaitContext* context) {
     for (;;) {
         if (PauseGateClosed()) {
@@ -173,11 +164,14 @@ bool BeginLedWrite(WaitContext* context) {
         // thread busy and waits for it, or the thread sees the gate closed.
         InterlockedExchange(&context->Writing, 1);
         if (!PauseGateClosed()) return true;
-        LeaveLedWrite(context);
+        EndLedWrite(context);
     }
 }
 
-void EndLedWrite(WaitContext* context) { LeaveLedWrite(context); }
+void EndLedWrite(WaitContext* context) {
+    InterlockedExchange(&context->Writing, 0);
+    if (PauseGateClosed()) SetEvent(context->Idle);
+}
 
 bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
     const int64_t margin = MillisecondsToTicks(kDueMarginMs);
