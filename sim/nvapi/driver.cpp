@@ -47,7 +47,10 @@ struct FileStamp {
 };
 
 struct State {
-    bool initialized = false;  // NvAPI_Initialize succeeded in this process
+    // The driver generation (resets so far) at which NvAPI_Initialize last
+    // succeeded in this process; a reset asks every process to initialise
+    // again.
+    uint32_t initializedAt = UINT32_MAX;
     bool loaded = false;
     std::string configPath;
     std::string configText;
@@ -55,6 +58,8 @@ struct State {
     bool stampSettled = false;  // the stamp alone tells whether the file changed
     void* volatile logMutex = nullptr;  // made once, on the first log line
     Machine machine = Machine::Default();
+    size_t eventsApplied = 0;   // events of `machine` the board has been through
+    bool staleHandle = false;   // this call named a handle from before a reset
 };
 
 CRITICAL_SECTION g_lock;
@@ -143,7 +148,7 @@ int64_t FileTimeValue(const FILETIME& t) {
 // Takes the configuration named by the environment (the built-in machine
 // when none is named or the file cannot be read). A file whose settled stamp
 // has not moved is not read; a changed text is parsed again.
-void Refresh() {
+void ReadConfiguration() {
     State& s = *g_state;
     std::string path = Env(CONFIG_VARIABLE);
     FileStamp stamp;
@@ -167,6 +172,11 @@ void Refresh() {
     if (s.loaded && path == s.configPath && text == s.configText) return;
     std::string problems;
     s.machine = ParseMachine(text, &problems);
+    // A machine read afresh starts from its defaults: what happened to the
+    // board before the file was written is moot, what happened since is not.
+    uint64_t tick = GetTickCount64();
+    uint64_t sinceWritten = age > 0 ? static_cast<uint64_t>(age / 10000) : 0;
+    s.eventsApplied = s.machine.EventsBy(sinceWritten < tick ? tick - sinceWritten : 0);
     s.configPath = path;
     s.configText = text;
     s.loaded = true;
@@ -178,16 +188,51 @@ void Refresh() {
 
 const Machine& M() { return g_state->machine; }
 
-void* DisplayHandle(uint32_t display) { return reinterpret_cast<void*>(static_cast<uintptr_t>(DISPLAY_HANDLE_TAG | display)); }
+void LogBoardEvent(const MachineEvent& event);
+
+// Every call starts here: the configuration as it is now, and the board
+// through the resets and sleeps that have begun since the last call.
+void Refresh() {
+    State& s = *g_state;
+    s.staleHandle = false;
+    ReadConfiguration();
+    size_t due = s.machine.EventsBy(GetTickCount64());
+    for (; s.eventsApplied < due; ++s.eventsApplied) {
+        for (std::vector<Gpu>& gpus : s.machine.displays)
+            for (Gpu& gpu : gpus) ResetZoneState(gpu);
+        LogBoardEvent(s.machine.events[s.eventsApplied]);
+    }
+}
+
+uint64_t Now() { return GetTickCount64(); }
+
+// Handles carry the number of driver resets so far (the generation, kept to
+// 8 bits): a reset hands out new values, and a handle of an older generation
+// is refused from then on. Display: tag, generation, display (below 64).
+// GPU: tag (12 bits), generation, display and GPU (6 bits each).
+const uint32_t GPU_HANDLE_TAG_MASK = 0xFFF00000;
+
+uint32_t Generation() { return M().ResetsBy(Now()) & 0xFF; }
+
+void* DisplayHandle(uint32_t display) {
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(DISPLAY_HANDLE_TAG | Generation() << 8 | display));
+}
 
 void* GpuHandle(uint32_t display, uint32_t gpu) {
-    return reinterpret_cast<void*>(static_cast<uintptr_t>(GPU_HANDLE_TAG | display << 8 | gpu));
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(GPU_HANDLE_TAG | Generation() << 12 | display << 6 | gpu));
+}
+
+// A handle of our kind from an older generation marks the call stale.
+bool CurrentGeneration(uint32_t generation) {
+    if (generation == Generation()) return true;
+    g_state->staleHandle = true;
+    return false;
 }
 
 bool DecodeDisplay(void* handle, uint32_t* display) {
     uint32_t v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-    if ((v & HANDLE_TAG_MASK) != DISPLAY_HANDLE_TAG) return false;
-    *display = v & 0xFFFF;
+    if ((v & HANDLE_TAG_MASK) != DISPLAY_HANDLE_TAG || !CurrentGeneration((v >> 8) & 0xFF)) return false;
+    *display = v & 0xFF;
     return *display < M().displays.size();
 }
 
@@ -196,16 +241,14 @@ bool DecodeDisplay(void* handle, uint32_t* display) {
 Gpu* DecodeGpu(void* handle, int* display, int* gpu) {
     *display = *gpu = -1;
     uint32_t v = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(handle));
-    if ((v & HANDLE_TAG_MASK) != GPU_HANDLE_TAG) return nullptr;
-    uint32_t d = (v >> 8) & 0xFF, g = v & 0xFF;
+    if ((v & GPU_HANDLE_TAG_MASK) != GPU_HANDLE_TAG || !CurrentGeneration((v >> 12) & 0xFF)) return nullptr;
+    uint32_t d = (v >> 6) & 0x3F, g = v & 0x3F;
     std::vector<std::vector<Gpu>>& displays = g_state->machine.displays;
     if (d >= displays.size() || g >= displays[d].size()) return nullptr;
     *display = static_cast<int>(d);
     *gpu = static_cast<int>(g);
     return &displays[d][g];
 }
-
-uint64_t Now() { return GetTickCount64(); }
 
 uint32_t Value(const Reading& r) { return static_cast<uint32_t>(r.At(Now())); }
 
@@ -215,7 +258,18 @@ bool Refused(Operation op, const Gpu* gpu, Status* status) {
     // A slow driver: the call is held before it is answered.
     uint32_t delay = M().faults.delayMs[op] + (gpu ? gpu->faults.delayMs[op] : 0);
     if (delay) Sleep(delay);
-    if (!g_state->initialized && op != OP_Initialize) {
+    // Within a reset's outage there is no driver: no device to initialise
+    // or enumerate, and nothing else is initialised.
+    if (M().InOutage(Now())) {
+        bool device = op == OP_Initialize || op == OP_EnumNvidiaDisplayHandle;
+        *status = device ? ST_NVIDIA_DEVICE_NOT_FOUND : ST_API_NOT_INITIALIZED;
+        return true;
+    }
+    if (g_state->staleHandle) {
+        *status = ST_HANDLE_INVALIDATED;
+        return true;
+    }
+    if (g_state->initializedAt != M().ResetsBy(Now()) && op != OP_Initialize) {
         *status = ST_API_NOT_INITIALIZED;
         return true;
     }
@@ -257,7 +311,7 @@ Status __cdecl Initialize() {
     Guard guard;
     Refresh();
     Status st = ST_OK;
-    if (!Refused(OP_Initialize, nullptr, &st)) g_state->initialized = true;
+    if (!Refused(OP_Initialize, nullptr, &st)) g_state->initializedAt = M().ResetsBy(Now());
     return Done(OP_Initialize, 0, st);
 }
 
@@ -292,7 +346,7 @@ Status __cdecl GetPhysicalGPUsFromDisplay(void* display, void** gpus, uint32_t* 
     uint32_t d;
     if (!Refused(OP_GetPhysicalGPUsFromDisplay, nullptr, &st)) {
         if (!gpus || !count || !DecodeDisplay(display, &d)) {
-            st = ST_INVALID_ARGUMENT;
+            st = g_state->staleHandle ? ST_HANDLE_INVALIDATED : ST_INVALID_ARGUMENT;
         } else {
             const std::vector<Gpu>& list = M().displays[d];
             uint32_t n = static_cast<uint32_t>(list.size());
@@ -316,7 +370,7 @@ Status __cdecl GetDisplayDriverVersion(void* display, DriverVersion* version) {
         } else if (word != DRIVER_VERSION_WORD) {
             st = ST_INCOMPATIBLE_STRUCT_VERSION;
         } else if (!DecodeDisplay(display, &d)) {
-            st = ST_EXPECTED_DISPLAY_HANDLE;
+            st = g_state->staleHandle ? ST_HANDLE_INVALIDATED : ST_EXPECTED_DISPLAY_HANDLE;
         } else {
             version->drvVersion = M().driverVersion;
             version->bldChangeListNum = 12345678;
@@ -624,6 +678,29 @@ void LogZoneWrite(void* handle, const ZoneControlParams* params, Status st) {
     }
     if (!readable) lines = std::string(head) + " -1 " + std::to_string(st) + " -\n";
     AppendLine(log, lines);
+}
+
+// What the zones show after a reset or a sleep, one line per zone in the
+// form of a write, at the moment the event began, CALL 0 and STATUS 0, with
+// event=reset|sleep: the zone log alone tells what a zone shows at any time.
+void LogBoardEvent(const MachineEvent& event) {
+    std::string log = Env(ZONE_LOG_VARIABLE);
+    if (log.empty()) return;
+    std::string lines;
+    for (size_t d = 0; d < M().displays.size(); ++d) {
+        for (size_t g = 0; g < M().displays[d].size(); ++g) {
+            const std::vector<ZoneControl>& zones = M().displays[d][g].zoneState.active;
+            for (size_t z = 0; z < zones.size(); ++z) {
+                char head[128];
+                std::snprintf(head, sizeof head, "%llu %lu %lu 0 %d %d %d 0 ",
+                              static_cast<unsigned long long>(event.atMs), GetCurrentProcessId(),
+                              GetCurrentThreadId(), static_cast<int>(d), static_cast<int>(g), static_cast<int>(z));
+                lines += head + DescribeZoneEntry(zones[z]) + " default=0 event=" + (event.reset ? "reset" : "sleep") +
+                         "\n";
+            }
+        }
+    }
+    if (!lines.empty()) AppendLine(log, lines);
 }
 
 Status __cdecl ZonesSetControl(void* handle, ZoneControlParams* params) {

@@ -200,7 +200,32 @@ bool ApplyGpuKey(GpuSection& sec, const std::string& key, const std::string& val
     return false;
 }
 
+// "reset = AT[:OUTAGE] ..." or "sleep = AT ...", AT on the machine-wide
+// clock in ms; an outage lasts 3000 ms unless given.
+bool ParseEvents(const std::string& value, bool reset, std::vector<MachineEvent>* events) {
+    std::vector<MachineEvent> parsed;
+    for (const std::string& item : Items(value)) {
+        MachineEvent e;
+        e.reset = reset;
+        e.outageMs = reset ? 3000 : 0;
+        size_t colon = item.find(':');
+        int64_t at, outage;
+        if (!ParseInt(item.substr(0, colon), &at) || at < 0) return false;
+        if (colon != std::string::npos) {
+            if (!reset || !ParseInt(item.substr(colon + 1), &outage) || outage < 0 || outage > 600000) return false;
+            e.outageMs = static_cast<uint32_t>(outage);
+        }
+        e.atMs = static_cast<uint64_t>(at);
+        parsed.push_back(e);
+    }
+    events->insert(events->end(), parsed.begin(), parsed.end());
+    std::stable_sort(events->begin(), events->end(),
+                     [](const MachineEvent& a, const MachineEvent& b) { return a.atMs < b.atMs; });
+    return true;
+}
+
 bool ApplyMachineKey(Machine& m, int64_t* displays, const std::string& key, const std::string& value) {
+    if (key == "reset" || key == "sleep") return ParseEvents(value, key == "reset", &m.events);
     if (key == "displays") return ParseInt(value, displays) && *displays >= 0 && *displays <= 64;
     if (key == "interface") {
         if (value.size() >= static_cast<size_t>(SHORT_STRING)) return false;
@@ -278,6 +303,25 @@ Machine Machine::Default() {
     g.fan = Reading::Wave(30, 70, 24000);
     m.displays.push_back({g});
     return m;
+}
+
+uint32_t Machine::ResetsBy(uint64_t ms) const {
+    uint32_t n = 0;
+    for (const MachineEvent& e : events)
+        if (e.reset && e.atMs <= ms) ++n;
+    return n;
+}
+
+bool Machine::InOutage(uint64_t ms) const {
+    for (const MachineEvent& e : events)
+        if (e.reset && e.atMs <= ms && ms - e.atMs < e.outageMs) return true;
+    return false;
+}
+
+size_t Machine::EventsBy(uint64_t ms) const {
+    size_t n = 0;
+    while (n < events.size() && events[n].atMs <= ms) ++n;
+    return n;
 }
 
 bool Machine::Offers(uint32_t id) const {

@@ -98,6 +98,17 @@ struct ZoneState {
     std::vector<IllumDeviceSync> sync;
 };
 
+// Something that happens to the simulated machine at a moment of the
+// machine-wide clock (GetTickCount64()), the same for every process: a driver
+// reset (an outage of `outageMs`, then new handles, the old ones refused for
+// good, the board back at its defaults) or a sleep (the board back at its
+// defaults).
+struct MachineEvent {
+    uint64_t atMs = 0;
+    bool reset = false;
+    uint32_t outageMs = 0;
+};
+
 // Which utilisation entries the driver offers.
 enum class UsageEntries { Both, Dynamic, Table, None };
 
@@ -131,6 +142,14 @@ struct Machine {
     bool notices = false;
     UsageEntries usage = UsageEntries::Both;
     Faults faults;
+    std::vector<MachineEvent> events;  // in time order
+
+    // Driver resets that have begun by `ms`: the handle generation.
+    uint32_t ResetsBy(uint64_t ms) const;
+    // Whether a reset's outage covers `ms`.
+    bool InOutage(uint64_t ms) const;
+    // How many events (resets and sleeps) have begun by `ms`.
+    size_t EventsBy(uint64_t ms) const;
 
     // One display, one GPU with the logo LED only, readings that rise and fall.
     static Machine Default();

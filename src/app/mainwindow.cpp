@@ -3,11 +3,14 @@
 
 #include "app/mainwindow.h"
 
+#include <dbt.h>
+
 #include <cstring>
 
 #include "app/about.h"
 #include "app/glimmessages.h"
 #include "app/resident.h"
+#include "app/sessionwatch.h"
 #include "app/trayicon.h"
 #include "app/traymenu.h"
 #include "base/bringtofront.h"
@@ -16,6 +19,7 @@
 #include "debuglink/glpcli.h"
 #include "debuglink/ws32lib.h"
 #include "engine/control.h"
+#include "engine/hold.h"
 #include "engine/setting.h"
 #include "gpu/devicesearch.h"
 #include "res/resource.h"
@@ -60,9 +64,15 @@ bool BringUpDebugClient() {
 constexpr LONG_PTR STAGE_CREATING = 1;
 constexpr LONG_PTR STAGE_CREATED = 2;
 constexpr LONG_PTR STAGE_CLOSE_DEFERRED = 4;
+// What the machine is doing around the program, kept beside the stage.
+constexpr LONG_PTR STAGE_ASLEEP = 8;
+constexpr LONG_PTR STAGE_LOCKED = 16;
+constexpr LONG_PTR STAGE_DISPLAY_OFF = 32;
+constexpr LONG_PTR STAGE_AWAY = STAGE_LOCKED | STAGE_DISPLAY_OFF;
 
 LONG_PTR Stage(HWND window) { return GetWindowLongPtrA(window, GWLP_USERDATA); }
 void MarkStage(HWND window, LONG_PTR bits) { SetWindowLongPtrA(window, GWLP_USERDATA, Stage(window) | bits); }
+void ClearStage(HWND window, LONG_PTR bits) { SetWindowLongPtrA(window, GWLP_USERDATA, Stage(window) & ~bits); }
 bool IsCreated(HWND window) { return (Stage(window) & STAGE_CREATED) != 0; }
 
 // Adds the tray icon showing slot `slot`'s icon, with the record's tooltip:
@@ -105,7 +115,8 @@ bool CreationSequence(HWND window) {
     return true;
 }
 
-void DestructionSequence() {
+void DestructionSequence(HWND window) {
+    UnwatchSession(window);
     // Paused threads must run again to see the stop request.
     ResumeControl();
     StopControl();
@@ -130,13 +141,14 @@ LRESULT OnCreate(HWND window) {
     if (Stage(window) != 0) return 0;
     MarkStage(window, STAGE_CREATING);
     bool started = CreationSequence(window);
+    if (started) WatchSession(window);
     MarkStage(window, STAGE_CREATED);
     if (!started || (Stage(window) & STAGE_CLOSE_DEFERRED)) PostMessageA(window, WM_CLOSE, 0, 0);
     return 0;
 }
 
-LRESULT OnDestroy() {
-    DestructionSequence();
+LRESULT OnDestroy(HWND window) {
+    DestructionSequence(window);
     return 0;
 }
 
@@ -157,8 +169,8 @@ LRESULT OnCommand(HWND window, UINT id) {
     switch (id) {
     case IDM_RESUME: ResumeControl(); break;
     case IDM_SUSPEND: SuspendControl(); break;
-    case IDM_ALL_ON: SetAllLuminance(SETTING.Device, 100); break;
-    case IDM_ALL_OFF: SetAllLuminance(SETTING.Device, 0); break;
+    case IDM_ALL_ON: SetEveryLed(100); break;
+    case IDM_ALL_OFF: SetEveryLed(0); break;
     case IDM_SAVE: SaveSetting(); break;
     case IDM_SETTING: ShowSettingDialog(window); break;
     case IDM_VERSION: ShowVersion(window); break;
@@ -214,6 +226,64 @@ LRESULT OnControlSuspend(HWND window) {
     return 1;
 }
 
+// The user is away while the session is locked or the console display is
+// off (dimmed counts as on). With AwayOff the LEDs go dark for that time.
+void SetAway(HWND window, LONG_PTR reason, bool on) {
+    bool wasAway = (Stage(window) & STAGE_AWAY) != 0;
+    if (on) MarkStage(window, reason);
+    else ClearStage(window, reason);
+    bool away = (Stage(window) & STAGE_AWAY) != 0;
+    if (!SETTING.AwayOff || away == wasAway) return;
+    if (away) HoldControl(HOLD_AWAY);
+    else ReleaseControl(HOLD_AWAY, false);
+}
+
+// Before a sleep the threads hold without writing; the board forgets its
+// LEDs meanwhile, so the first resume event (either kind) writes them again.
+LRESULT OnPowerBroadcast(HWND window, WPARAM event, LPARAM data) {
+    if (!IsCreated(window)) return TRUE;
+    switch (event) {
+    case PBT_APMSUSPEND:
+        if (Stage(window) & STAGE_ASLEEP) break;
+        MarkStage(window, STAGE_ASLEEP);
+        HoldControl(HOLD_SLEEP);
+        break;
+    case PBT_APMRESUMEAUTOMATIC:
+    case PBT_APMRESUMESUSPEND:
+        if (!(Stage(window) & STAGE_ASLEEP)) break;
+        ClearStage(window, STAGE_ASLEEP);
+        ReleaseControl(HOLD_SLEEP, true);
+        break;
+    case PBT_POWERSETTINGCHANGE: {
+        int display = ConsoleDisplayState(data);
+        if (display >= 0) SetAway(window, STAGE_DISPLAY_OFF, display == 0);
+        break;
+    }
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+LRESULT OnSessionChange(HWND window, WPARAM event) {
+    if (!IsCreated(window)) return 0;
+    if (event == WTS_SESSION_LOCK) SetAway(window, STAGE_LOCKED, true);
+    else if (event == WTS_SESSION_UNLOCK) SetAway(window, STAGE_LOCKED, false);
+    return 0;
+}
+
+// New displays, or a driver that Windows restarted: every thread binds again
+// before its next write.
+LRESULT OnDisplayChange() {
+    RequestRebindAll();
+    return 0;
+}
+
+LRESULT OnDeviceChange(HWND window, WPARAM event, LPARAM data) {
+    if (event == DBT_DEVNODES_CHANGED) RequestRebindAll();
+    return DefWindowProcA(window, WM_DEVICECHANGE, event, data);
+}
+
 // The shell forgot every icon when its taskbar went away: show ours again,
 // as it was.
 void OnTaskbarCreated() { AddTrayIcon(TrayIcon.current); }
@@ -239,13 +309,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     LRESULT result = 0;
     switch (message) {
     case WM_CREATE: result = OnCreate(window); break;
-    case WM_DESTROY: result = OnDestroy(); break;
+    case WM_DESTROY: result = OnDestroy(window); break;
     case WM_CLOSE: result = OnClose(window); break;
     case WM_COMMAND: result = OnCommand(window, LOWORD(wParam)); break;
     case WM_TRAYNOTIFY: result = OnTrayNotify(window, lParam); break;
     case WM_GLIMDECK: result = OnExternalSet(wParam, lParam); break;
     case WM_CONTROL_RESUME: result = OnControlResume(window); break;
     case WM_CONTROL_SUSPEND: result = OnControlSuspend(window); break;
+    case WM_POWERBROADCAST: result = OnPowerBroadcast(window, wParam, lParam); break;
+    case WM_WTSSESSION_CHANGE: result = OnSessionChange(window, wParam); break;
+    case WM_DISPLAYCHANGE: result = OnDisplayChange(); break;
+    case WM_DEVICECHANGE: result = OnDeviceChange(window, wParam, lParam); break;
     default: result = DefWindowProcA(window, message, wParam, lParam); break;
     }
     if (message != 0 && message == TaskbarCreatedMessage()) OnTaskbarCreated();

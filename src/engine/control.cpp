@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "debuglink/glpcli.h"
+#include "engine/hold.h"
 #include "engine/waitgate.h"
 #include "engine/zonepattern.h"
 #include "gpu/cnvgf.h"
@@ -66,6 +67,22 @@ bool NameDevice(DEVICESLOT& slot, const DEVICE& device, const CNVGF& adapter, un
     return usable;
 }
 
+// Binds the adapter again when the driver restarted (at most once a period)
+// and keeps the slot's name in step: the device's name while it is there,
+// "不明デバイス" while it is gone. `named` is the result the name shows.
+bool KeepBound(DEVICESLOT& slot, const DEVICE& device, CNVGF& adapter, unsigned* named) {
+    bool bound = adapter.EnsureBound(SETTING.Timer);
+    unsigned result = adapter.BindResult();
+    if (result != *named) {
+        char name[sizeof slot.Name];
+        FormatDeviceLabel(name, sizeof name, DeviceTextFor(result, adapter), device.Display, device.GPU,
+                          device.Attribute);
+        std::memcpy(slot.Name, name, sizeof name);
+        *named = result;
+    }
+    return bound;
+}
+
 // The reading of a metric method, turned into a brightness. False: nothing
 // is written this cycle.
 bool TakeReading(int32_t playType, CNVGF& adapter, int32_t* value) {
@@ -111,12 +128,20 @@ void RunDevice(DEVICESLOT& slot, const DEVICE& device, CNVGF& adapter) {
     // A zone that cannot take the pattern as a program plays it step by step
     // for the thread's life: the answer does not change.
     bool hardware = true;
+    unsigned named = NVGF_READY;
     while (slot.Run != 0) {
         int32_t mode = ReadDebugMode();
         int32_t playType = device.PlayType;
+        if (mode == 0 && !KeepBound(slot, device, adapter, &named)) {
+            SleepWhileRunning(SETTING.Timer, SETTING.Resolution, &slot.Run);
+            continue;
+        }
         if (playType == PLAY_PATTERN) {
             if (mode == 0 && hardware) {
                 hardware = PlayPatternInHardware(device, adapter, slot.Pattern, &slot.Run);
+                // A program refused because the driver restarted is sent
+                // again once the adapter is bound anew.
+                if (!hardware && adapter.HeardLoss()) hardware = true;
                 if (hardware) continue;
             }
             // The pass writes and waits for each step itself; the next pass
@@ -137,6 +162,9 @@ void RunDevice(DEVICESLOT& slot, const DEVICE& device, CNVGF& adapter) {
             value = std::rand() % 100 + 1;
         } else {
             write = TakeReading(playType, adapter, &value);
+            // A reading the restarted driver refused is no reading: bind
+            // again (or wait, if this period has had its attempt) first.
+            if (adapter.HeardLoss()) continue;
         }
         if (write) WriteLuminance(device, adapter, value, mode);
         SleepWhileRunning(SETTING.Timer, SETTING.Resolution, &slot.Run);
@@ -234,7 +262,8 @@ void StopControl() {
 
 void ResumeControl() {
     if (ControlActive != 0) return;
-    OpenPauseGate();
+    // A sleep or an absence keeps the threads held; its end lets them go.
+    if (!ControlHeld()) OpenPauseGate();
     ControlActive = 1;
     TellStateHook(1);
 }
@@ -252,6 +281,8 @@ void SuspendControl() {
     ControlActive = 0;
     TellStateHook(0);
 }
+
+WaitContext* SlotWaitContext(int d) { return &slotWait[d]; }
 
 DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     intptr_t d = reinterpret_cast<intptr_t>(deviceIndex);

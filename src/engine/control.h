@@ -30,6 +30,10 @@ void ResumeControl();
 void SuspendControl();
 DWORD WINAPI ControlThread(LPVOID deviceIndex);
 
+struct WaitContext;
+// Slot d's wake-up events and write state (engine only).
+WaitContext* SlotWaitContext(int d);
+
 // The application shows the running state in the tray; the engine calls this
 // hook (if set) from ResumeControl and SuspendControl, on the GUI thread.
 typedef void (*ControlStateHook)(int running);

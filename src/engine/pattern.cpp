@@ -133,29 +133,40 @@ void SleepWhileRunning(uint32_t total, uint32_t slice, volatile int32_t* run) {
         now - context->Anchor < MillisecondsToTicks(slice)) {
         start = context->Anchor;
     }
+    // A wait ended by a restart leaves no anchor: the schedule counts from
+    // the write that follows it.
+    LONG restarts = context->Restarts;
     if (total <= slice) {
         int64_t due = start + MillisecondsToTicks(total);
         WaitUntilDue(context, due, false);
-        context->Anchor = due;
+        context->Anchor = context->Restarts == restarts ? due : 0;
         return;
     }
     if (*run == 0) return;
     int64_t due = start + MillisecondsToTicks(total / slice * slice);
-    if (WaitUntilDue(context, due, true)) context->Anchor = due;
+    if (WaitUntilDue(context, due, true)) context->Anchor = context->Restarts == restarts ? due : 0;
 }
 
 void WriteLuminance(const DEVICE& device, CNVGF& adapter, int32_t value, int32_t mode) {
     WaitContext* context = BoundWaitContext();
     if (context && !BeginLedWrite(context)) return;
+    bool written;
     if (mode == 0) {
-        adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value), device.Color);
-    } else if (!GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
-                                 device.Attribute, value)) {
+        // A driver that restarted is bound again first, at most once a period.
+        written = adapter.EnsureBound(SETTING.Timer) &&
+                  adapter.SetLuminance(static_cast<uint32_t>(device.Attribute), static_cast<uint32_t>(value),
+                                       device.Color);
+    } else {
+        written = GlpClient.Notify(static_cast<int32_t>(device.Display), static_cast<int32_t>(device.GPU),
+                                   device.Attribute, value) != 0;
         // Only the failure is stored: a confirmation that lands just after
         // another thread's refusal must not turn debug-device mode back on.
-        StoreDebugMode(0);
+        if (!written) StoreDebugMode(0);
     }
-    if (context) EndLedWrite(context);
+    if (context) {
+        if (written) context->Shown = value;
+        EndLedWrite(context);
+    }
 }
 
 void PlayPattern(const DEVICE& device, CNVGF& adapter, const PATTERNSTEP* area, volatile int32_t* run) {

@@ -103,6 +103,7 @@ void LoadSetting() {
         SETTING.Timer = ReadNumber(ini, "GLOBAL", "Timer", 1000);
         SETTING.Resolution = ReadNumber(ini, "GLOBAL", "Resolution", 100);
         SETTING.Balloon = static_cast<int32_t>(ReadNumber(ini, "GLOBAL", "Balloon", 1));
+        SETTING.AwayOff = static_cast<int32_t>(ReadNumber(ini, "GLOBAL", "AwayOff", 0));
         SETTING.Base = ReadNumber(ini, "CLOCK", "Base", 30);
         SETTING.Boost = ReadNumber(ini, "CLOCK", "Boost", 100);
 

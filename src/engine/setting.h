@@ -21,6 +21,9 @@ struct SettingRecord {
     LOGFONTA Font;
     char Logo[32];
     DEVICE Device[MAX_DEVICE];
+    // Every LED dark while the session is locked or the display is off.
+    // Settings file only, never saved (like Debug).
+    int32_t AwayOff;
 };
 
 extern SettingRecord SETTING;

@@ -13,6 +13,7 @@ HANDLE resumedEvent = nullptr;
 DWORD contextTls = TLS_OUT_OF_INDEXES;
 
 volatile LONG wakeups = 0;
+volatile LONG restarts = 0;
 
 void CountWakeup() { InterlockedIncrement(&wakeups); }
 
@@ -86,6 +87,8 @@ bool OpenWaitContext(WaitContext* context, volatile int32_t* run) {
     context->Anchor = 0;
     context->Waiting = 0;
     context->Writing = 0;
+    context->Restarts = restarts;
+    context->Shown = -1;
     if (context->Stop && context->Idle) return true;
     CloseWaitContext(context);
     return false;
@@ -131,6 +134,8 @@ void OpenPauseGate() {
 
 bool PauseGateClosed() { return gatePaused != 0; }
 
+void RestartSchedules() { InterlockedIncrement(&restarts); }
+
 // A write is announced in the context's word, not with its event: a Wine
 // event call is a server round trip, and two of them a write were a third of
 // a metric thread's time a period. The event is only set for a pause that may
@@ -163,7 +168,11 @@ bool BeginLedWrite(WaitContext* context) {
         // Announce the write, then look again: SuspendControl either sees the
         // thread busy and waits for it, or the thread sees the gate closed.
         InterlockedExchange(&context->Writing, 1);
-        if (!PauseGateClosed()) return true;
+        if (!PauseGateClosed()) {
+            // This write is the one a restart asks for.
+            context->Restarts = restarts;
+            return true;
+        }
         EndLedWrite(context);
     }
 }
@@ -181,6 +190,10 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
         if (!stopping && PauseGateClosed()) {
             HoldAtGate(context);
             continue;
+        }
+        if (context->Restarts != restarts) {
+            context->Restarts = restarts;
+            return true;
         }
         int64_t left = due - MonotonicNow();
         if (left < margin) return true;

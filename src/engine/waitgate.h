@@ -29,6 +29,8 @@ struct WaitContext {
     int64_t Anchor;          // when the thread's previous wait was due; 0 none
     volatile LONG Waiting;   // 1 while the thread is blocked in a wait of its own
     volatile LONG Writing;   // 1 while the thread is inside an LED write
+    LONG Restarts;           // the RestartSchedules count the thread has followed
+    volatile LONG Shown;     // the brightness the thread last wrote; -1 none yet
 };
 
 // Creates the gate's events and the per-thread binding once; GUI thread only,
@@ -51,6 +53,10 @@ WaitContext* BoundWaitContext();
 void ClosePauseGate();
 void OpenPauseGate();
 bool PauseGateClosed();
+// Makes every thread end the wait it is in, or the next one, at once, and
+// count its schedule afresh from then: after a sleep or an absence the LEDs
+// are written again now, not at their next period, and with no catch-up.
+void RestartSchedules();
 // Waits until none of the threads is inside an LED write; false on time-out.
 bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs);
 
@@ -62,6 +68,7 @@ void EndLedWrite(WaitContext* context);
 
 // Waits until `due`. A stoppable wait ends early (false) once the run flag is
 // 0; otherwise a stop request only stops the gate from holding the thread.
+// A wait that RestartSchedules ends answers true as well.
 bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable);
 
 // Waits, however long it takes, until the thread is asked to stop (its run

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "engine/hold.h"
 #include "engine/waitgate.h"
 #include "gpu/cnvgf.h"
 
@@ -49,7 +50,12 @@ bool PlayPatternInHardware(const DEVICE& device, CNVGF& adapter, const PATTERNST
     if (context) WaitForStopOrPause(context);
     else PollForStopOrPause(run);
     uint64_t elapsedMs = static_cast<uint64_t>(TicksToMilliseconds(MonotonicNow() - started));
-    adapter.SetLuminance(attribute, ZoneBlinkBrightnessAt(blink, elapsedMs), device.Color);
+    // Before a sleep nothing is written: the board forgets the program
+    // anyway, and the resume sends it again.
+    if (!HeldForSleep()) {
+        uint32_t shown = ZoneBlinkBrightnessAt(blink, elapsedMs);
+        if (adapter.SetLuminance(attribute, shown, device.Color) && context) context->Shown = static_cast<LONG>(shown);
+    }
     if (context) EndLedWrite(context);
     return true;
 }

@@ -29,6 +29,16 @@ bool EqualsIgnoringCase(const char* a, const char* b) {
 
 void WriteWord(unsigned char* record, NvU32 offset, NvU32 word) { std::memcpy(record + offset, &word, sizeof word); }
 
+// Raised by RequestRebindAll; each adapter notes the value it bound at.
+volatile LONG rebindGeneration = 0;
+
+// The private entries are called past the NVAPI layer: their answers are
+// looked at here.
+bool Failed(NvAPI_Status status, bool* lost) {
+    if (NvApiBindingLost(status)) *lost = true;
+    return status != NVAPI_OK;
+}
+
 }  // namespace
 
 CNVGF::CNVGF()
@@ -43,11 +53,25 @@ CNVGF::CNVGF()
       gpuCount_(0),
       displayHandle_(nullptr),
       gpus_(),
-      library_(nullptr) {}
+      library_(nullptr),
+      asked_(),
+      bindResult_(NVGF_NO_DRIVER),
+      lost_(false),
+      seenGeneration_(0),
+      lastAttempt_(0) {}
 
 CNVGF::~CNVGF() { UnloadDLL(); }
 
 unsigned CNVGF::Initialize(uint32_t display, uint32_t gpu, uint32_t attribute) {
+    asked_ = GpuSelector {display, gpu, attribute};
+    seenGeneration_ = rebindGeneration;
+    NvApiTakeBindingLoss();  // what came before this selection is not its concern
+    lost_ = false;
+    bindResult_ = Select(display, gpu, attribute);
+    return bindResult_;
+}
+
+unsigned CNVGF::Select(uint32_t display, uint32_t gpu, uint32_t attribute) {
     if (NvAPI_Initialize() != NVAPI_OK) return NVGF_NO_DRIVER;
     if (NvAPI_GetInterfaceVersionString(interfaceVersion_) != NVAPI_OK) return NVGF_NO_DRIVER;
     driverVersion_.version = NV_DISPLAY_DRIVER_VERSION_VER;
@@ -55,6 +79,27 @@ unsigned CNVGF::Initialize(uint32_t display, uint32_t gpu, uint32_t attribute) {
     if (!SelectGpu(display, gpu)) return NVGF_NOT_FOUND;
     if (!IsSupported(attribute)) return NVGF_UNSUPPORTED;
     return NVGF_READY;
+}
+
+unsigned CNVGF::Rebind() {
+    UnloadDLL();
+    NvApiReinitialize();
+    return Initialize(asked_.Display, asked_.GPU, asked_.Attribute);
+}
+
+bool CNVGF::HeardLoss() {
+    if (NvApiTakeBindingLoss()) lost_ = true;
+    return lost_;
+}
+
+bool CNVGF::Lost() { return HeardLoss() || bindResult_ != NVGF_READY || seenGeneration_ != rebindGeneration; }
+
+bool CNVGF::EnsureBound(uint32_t retryMs) {
+    if (!Lost()) return true;
+    ULONGLONG now = GetTickCount64();
+    if (lastAttempt_ != 0 && now - lastAttempt_ < retryMs) return false;
+    lastAttempt_ = now;
+    return Rebind() == NVGF_READY;
 }
 
 // The adapter's own reference is taken on the very file the NVAPI layer
@@ -168,7 +213,7 @@ bool CNVGF::GetFanLevel(unsigned* percent) {
     unsigned char record[NV_COOLER_RECORD_SIZE];
     std::memset(record, 0, sizeof record);
     WriteWord(record, 0, NV_COOLER_RECORD_VER);
-    if (cooler_(Gpu(), 0, record) != NVAPI_OK) return false;
+    if (Failed(cooler_(Gpu(), 0, record), &lost_)) return false;
     if (ReadWord(record, NV_COOLER_COUNT_OFFSET) == 0) return false;
     if (percent) *percent = ReadWord(record, NV_COOLER_LEVEL_OFFSET);
     return true;
@@ -191,7 +236,7 @@ bool CNVGF::GetUsage(int* percent) {
         NV_GPU_DYNAMIC_PSTATES_INFO_EX info;
         std::memset(&info, 0, sizeof info);
         info.version = NV_GPU_DYNAMIC_PSTATES_INFO_EX_VER;
-        if (dynamicPstates_(Gpu(), &info) == NVAPI_OK) {
+        if (!Failed(dynamicPstates_(Gpu(), &info), &lost_)) {
             // An absent domain is an answer too: no fallback to the usage table.
             if (percent && info.utilization[0].bIsPresent != 0)
                 *percent = static_cast<int>(info.utilization[0].percentage);
@@ -202,10 +247,12 @@ bool CNVGF::GetUsage(int* percent) {
     unsigned char table[NV_USAGE_TABLE_SIZE];
     std::memset(table, 0, sizeof table);
     WriteWord(table, 0, NV_USAGE_TABLE_VER);
-    if (usages_(Gpu(), table) != NVAPI_OK) return false;
+    if (Failed(usages_(Gpu(), table), &lost_)) return false;
     if (percent) *percent = static_cast<int>(ReadWord(table, NV_USAGE_TABLE_GPU_OFFSET));
     return true;
 }
+
+void RequestRebindAll() { InterlockedIncrement(&rebindGeneration); }
 
 int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu, uint32_t color) {
     if (brightness > 100) brightness = 100;
@@ -213,6 +260,8 @@ int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, 
     int result = 0;
     if (adapter.Initialize(display, gpu, attribute) == NVGF_READY &&
         adapter.SetLuminance(attribute, brightness, color))
+        result = 1;
+    else if (adapter.HeardLoss() && adapter.Rebind() == NVGF_READY && adapter.SetLuminance(attribute, brightness, color))
         result = 1;
     adapter.UnloadDLL();
     return result;

@@ -58,11 +58,29 @@ public:
     bool GetClock(double* mhz, unsigned clockType);  // 0 current, 1 base, 2 boost
     bool GetUsage(int* percent);
 
+    // Binding again. A driver that restarted (an update, a reset, a resume)
+    // hands out new handles and refuses the old ones. Rebind drops the
+    // library reference, runs the driver's initialisation again and makes the
+    // selection that Initialize was asked for afresh; it answers as
+    // Initialize does. EnsureBound rebinds when a driver call of this thread
+    // said the handles are gone, or when RequestRebindAll asked every adapter
+    // to, but at most once per `retryMs`: true when the adapter may be used.
+    unsigned Rebind();
+    bool EnsureBound(uint32_t retryMs);
+    // Whether the last selection failed or a call since answered that the
+    // handles are gone; the next EnsureBound then tries again.
+    bool Lost();
+    // Only the latter: a call answered that the handles are gone.
+    bool HeardLoss();
+    // What the last Initialize or Rebind answered.
+    unsigned BindResult() const { return bindResult_; }
+
     // The device name: the driver's adapter string, or the GPU's full name.
     const char* DeviceName() const { return driverVersion_.szAdapterString; }
     uint32_t GpuCount() const { return gpuCount_; }
 
 private:
+    unsigned Select(uint32_t display, uint32_t gpu, uint32_t attribute);
     NvPhysicalGpuHandle Gpu() const { return gpus_[gpu_ < NVAPI_MAX_PHYSICAL_GPUS ? gpu_ : 0]; }
 
     NvAPI_ShortString interfaceVersion_;
@@ -77,10 +95,21 @@ private:
     NvDisplayHandle displayHandle_;
     NvPhysicalGpuHandle gpus_[NVAPI_MAX_PHYSICAL_GPUS];
     HMODULE library_;
+    GpuSelector asked_;
+    unsigned bindResult_;
+    bool lost_;
+    LONG seenGeneration_;
+    ULONGLONG lastAttempt_;
 };
+
+// Asks every adapter to bind again before its next write: the displays
+// changed, or the system announced that the driver restarted.
+void RequestRebindAll();
 
 // Sets one LED once through a fresh adapter: a brightness above 100 (taken
 // unsigned, so also a negative one) becomes 100. 1 when the LED was set.
+// A driver that answers that it restarted is initialised again and asked
+// once more before the set is given up.
 // Always drives the GPU, also in debug-device mode.
 // `color` as for CNVGF::SetLuminance.
 int SetLuminanceOnce(uint32_t brightness, uint32_t attribute, uint32_t display, uint32_t gpu, uint32_t color = 0);

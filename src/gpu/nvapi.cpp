@@ -84,6 +84,14 @@ CRITICAL_SECTION* Lock() {
 
 void Uncount() { InterlockedDecrement(&g_inUse); }
 
+// Per thread: each control thread owns one adapter and rebinds it alone.
+thread_local bool t_bindingLost = false;
+
+NvAPI_Status Noted(NvAPI_Status status) {
+    if (NvApiBindingLost(status)) t_bindingLost = true;
+    return status;
+}
+
 // The checksum of the module's PE header, or its time stamp where the checksum
 // is 0: what tells a replaced library from the one recorded at load time.
 DWORD HeaderStamp(HMODULE module) {
@@ -209,7 +217,7 @@ NvAPI_Status Call(Operation op, Args... args) {
     typedef NvAPI_Status(NVAPI_CALL * Entry)(Args...);
     bool fresh;
     NvAPI_Status status = Acquire(&fresh);
-    if (status != NVAPI_OK) return status;
+    if (status != NVAPI_OK) return Noted(status);
     LONG generation = g_generation;
     void* entry = fresh ? nullptr : KeptEntry(op, generation);
     if (!entry) {
@@ -227,7 +235,7 @@ NvAPI_Status Call(Operation op, Args... args) {
     status = reinterpret_cast<Entry>(entry)(args...);
     if (post) post(OPERATION_IDS[op], scratch, status);
     Uncount();
-    return status;
+    return Noted(status);
 }
 
 }  // namespace
@@ -236,7 +244,32 @@ NvAPI_Status NvAPI_Initialize() {
     bool fresh;
     NvAPI_Status status = Acquire(&fresh);
     if (status == NVAPI_OK) Uncount();
-    return status;
+    return Noted(status);
+}
+
+bool NvApiBindingLost(NvAPI_Status status) {
+    return status == NVAPI_HANDLE_INVALIDATED || status == NVAPI_INVALID_HANDLE ||
+           status == NVAPI_API_NOT_INITIALIZED || status == NVAPI_NVIDIA_DEVICE_NOT_FOUND;
+}
+
+bool NvApiTakeBindingLoss() {
+    bool lost = t_bindingLost;
+    t_bindingLost = false;
+    return lost;
+}
+
+// A fresh load has just run the driver's initialisation; a library loaded
+// before is asked to run it again.
+NvAPI_Status NvApiReinitialize() {
+    bool fresh;
+    NvAPI_Status status = Acquire(&fresh);
+    if (status != NVAPI_OK) return Noted(status);
+    if (!fresh) {
+        NvInitializeProc initialize = reinterpret_cast<NvInitializeProc>(g_query(NVID_Initialize));
+        status = initialize ? initialize() : NVAPI_NO_IMPLEMENTATION;
+    }
+    Uncount();
+    return Noted(status);
 }
 
 NvAPI_Status NvAPI_GetInterfaceVersionString(NvAPI_ShortString szDesc) {

@@ -20,8 +20,12 @@ enum : NvAPI_Status {
     NVAPI_ERROR = -1,
     NVAPI_LIBRARY_NOT_FOUND = -2,
     NVAPI_NO_IMPLEMENTATION = -3,
+    NVAPI_API_NOT_INITIALIZED = -4,
+    NVAPI_NVIDIA_DEVICE_NOT_FOUND = -6,
     NVAPI_END_ENUMERATION = -7,
+    NVAPI_INVALID_HANDLE = -8,
     NVAPI_INCOMPATIBLE_STRUCT_VERSION = -9,
+    NVAPI_HANDLE_INVALIDATED = -10,
     NVAPI_NOT_SUPPORTED = -104,
 };
 
@@ -181,6 +185,18 @@ NvAPI_Status NvAPI_GPU_ClientIllumZonesSetControl(NvPhysicalGpuHandle hPhysicalG
 // Full path of the driver library the layer loaded ("" before the first
 // successful load), so that adapters take their reference on that very file.
 const char* NvApiLibraryPath();
+
+// Whether `status` says that the driver restarted or went away under the
+// caller: its handles are no longer valid (-10, -8), the interface is not
+// initialised (-4) or no NVIDIA device is there (-6). NVIDIA asks a caller
+// that hears so to discard every handle and enumerate again.
+bool NvApiBindingLost(NvAPI_Status status);
+// True when a driver call of the calling thread answered so since the last
+// ask; the answer is cleared. Each thread hears only of its own calls.
+bool NvApiTakeBindingLoss();
+// Runs the driver's own initialisation again (after a restart the driver
+// wants it before anything else), loading the library first if need be.
+NvAPI_Status NvApiReinitialize();
 
 // A test seam; the program never calls it. Drops the layer's library reference
 // and kept entries so that the next call loads afresh, from `directory`

@@ -21,6 +21,7 @@ struct IniGlobal {
     int Balloon = 1;
     int Timer = 1000;
     int Resolution = 100;
+    int AwayOff = -1;  // -1: no key
 };
 
 inline std::string MakeIni(const std::vector<IniDevice>& devices, const IniGlobal& global = IniGlobal()) {
@@ -28,6 +29,7 @@ inline std::string MakeIni(const std::vector<IniDevice>& devices, const IniGloba
                        "\r\nTimer=" + std::to_string(global.Timer) +
                        "\r\nResolution=" + std::to_string(global.Resolution) +
                        "\r\nBalloon=" + std::to_string(global.Balloon) + "\r\n";
+    if (global.AwayOff >= 0) text += "AwayOff=" + std::to_string(global.AwayOff) + "\r\n";
     for (const IniDevice& d : devices) {
         text += "[DEVICE" + std::to_string(d.Index) + "]\r\n";
         text += "Enable=" + std::to_string(d.Enable) + "\r\n";

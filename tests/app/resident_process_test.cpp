@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -100,14 +103,28 @@ bool MutexExists() {
 
 class ResidentProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override { ASSERT_TRUE(sim_.Write(Board())); }
+
+    static testsupport::SimMachine Board() {
         testsupport::SimMachine machine;
         machine.Gpu(0, 0).attributes = {0, 1};
         machine.Gpu(0, 0).sensors = "1:65";
         // Display 3 with three GPUs, the third one with both LEDs and two zones.
         machine.Gpu(3, 2).attributes = {0, 1};
         machine.Gpu(3, 2).zones = "rgb@top:0,0,255 fixed@front";
-        ASSERT_TRUE(sim_.Write(machine));
+        return machine;
+    }
+    // The board with resets or sleeps ("reset = AT:OUTAGE", "sleep = AT").
+    bool WriteEvents(const std::string& events) {
+        testsupport::SimMachine machine = Board();
+        machine.extra = events + "\n";
+        return testsupport::WaitUntil([&] { return sim_.Write(machine); }, 5000, 5);
+    }
+    // The first successful set of the LED by `pid` at or after `since`; 0 none.
+    uint64_t FirstSetAfter(DWORD pid, int display, int gpu, long attribute, uint64_t since) {
+        for (const SimSet& s : SetsOf(pid, display, gpu, attribute))
+            if (s.ms >= since && s.status == 0) return s.ms;
+        return 0;
     }
 
     std::vector<SimSet> SetsOf(DWORD pid, int display, int gpu, long attribute) {
@@ -401,6 +418,153 @@ TEST_F(ResidentProcessTest, ExitEndsTheProcessAndANewStartWorks) {
     Program again(FixedAndTemperature());
     ASSERT_TRUE(again.Start());
     EXPECT_TRUE(WaitForSet(again.Resident().Pid(), 0, 0, 0, 40));
+}
+
+// The machine's life around the program: the system's messages, sent as the
+// system sends them, and the simulated driver's resets and sleeps.
+
+// A console display state change as RegisterPowerSettingNotification
+// delivers it: the record lives in the receiver's memory.
+LRESULT SendDisplayState(Program& program, DWORD state) {
+    POWERBROADCAST_SETTING setting {};
+    setting.PowerSetting = {0x6FE69556, 0x704A, 0x47A0, {0x8F, 0x24, 0xC2, 0x8D, 0x93, 0x6F, 0xDA, 0x47}};
+    setting.DataLength = sizeof(DWORD);
+    HANDLE process = program.Resident().Handle();
+    void* remote = VirtualAllocEx(process, nullptr, sizeof setting + sizeof state, MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) return -1;
+    SIZE_T written = 0;
+    WriteProcessMemory(process, remote, &setting, sizeof setting, &written);
+    WriteProcessMemory(process, static_cast<char*>(remote) + offsetof(POWERBROADCAST_SETTING, Data), &state,
+                       sizeof state, &written);
+    LRESULT result = program.Send(WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(remote));
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    return result;
+}
+
+TEST_F(ResidentProcessTest, AwayOffDarkensEveryLedWhileAwayAndBringsBackWhatItShowed) {
+    struct Row {
+        const char* what;
+        int awayOff;        // -1: no key
+        bool display;       // away by the display, not by the lock
+        bool pausedBefore;
+    };
+    const Row rows[] = {
+        {"lock", 1, false, false},
+        {"display off", 1, true, false},
+        {"lock while paused", 1, false, true},
+        {"lock without AwayOff", -1, false, false},
+    };
+    uint64_t slowestDark = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        IniGlobal global;
+        global.AwayOff = row.awayOff;
+        Program program(MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40}, {1, 1, 0, 0, 1, PLAY_TEMPERATURE, 100}}, global));
+        ASSERT_TRUE(program.Start());
+        DWORD pid = program.Resident().Pid();
+        ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+        ASSERT_TRUE(WaitForSet(pid, 0, 0, 1, 65));
+        if (row.pausedBefore) program.Command(IDM_SUSPEND);
+        auto away = [&](bool on) {
+            if (row.display) EXPECT_EQ(SendDisplayState(program, on ? 0 : 1), TRUE);
+            else program.Send(WM_WTSSESSION_CHANGE, on ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 1);
+        };
+        sim_.ClearLog();
+        uint64_t lockedAt = GetTickCount64();
+        away(true);
+        if (row.awayOff != 1) {
+            EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40, 3000)) << "control goes on";
+            for (const SimSet& s : sim_.SetsOf(pid)) EXPECT_NE(s.value, 0);
+            continue;
+        }
+        for (long attribute : {0L, 1L}) {
+            ASSERT_TRUE(WaitForSet(pid, 0, 0, attribute, 0, 1000)) << "dark within a second";
+            slowestDark = std::max(slowestDark, FirstSetAfter(pid, 0, 0, attribute, lockedAt) - lockedAt);
+        }
+        EXPECT_TRUE(StaysDark(pid)) << "control holds while away";
+        away(false);
+        EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40, 1500));
+        EXPECT_TRUE(WaitForSet(pid, 0, 0, 1, 65, 1500));
+        if (row.pausedBefore) EXPECT_TRUE(StaysDark(pid)) << "still paused";
+    }
+    std::printf("[ figures  ] lock to dark: at most %llu ms\n", static_cast<unsigned long long>(slowestDark));
+}
+
+TEST_F(ResidentProcessTest, AResumeWritesEveryLedAtOnceAndSendsTheZoneProgramAgain) {
+    IniGlobal global;
+    global.Timer = 10000;
+    // Zone 0 of (3,2) plays a two-step pattern in hardware: 30 % and 60 %.
+    Program program(MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40}, {1, 1, 3, 2, 2, PLAY_PATTERN, 0}}, global));
+    testsupport::WriteFile(program.Folder() + "\\GLIMDECK.GLP", "30,400\n60,400\n");
+    uint64_t sleepAt = GetTickCount64() + 60000;  // moved up once the program runs
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40));
+    ASSERT_TRUE(WaitForZone(pid, 0, "30/60"));
+
+    uint64_t suspendedAt = GetTickCount64();
+    EXPECT_EQ(program.Send(WM_POWERBROADCAST, PBT_APMSUSPEND), TRUE);
+    sleepAt = GetTickCount64() + 300;
+    ASSERT_TRUE(WriteEvents("sleep = " + std::to_string(sleepAt)));
+    Sleep(1500);
+    uint64_t resumedAt = GetTickCount64();
+    EXPECT_EQ(program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC), TRUE);
+    EXPECT_EQ(program.Send(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND), TRUE);
+    ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40, 1000)) << "written again at once, not in 10 s";
+    uint64_t firstWrite = FirstSetAfter(pid, 0, 0, 0, resumedAt);
+    Sleep(2500);
+    size_t writes = 0;
+    for (const SimSet& s : SetsOf(pid, 0, 0, 0)) {
+        EXPECT_FALSE(s.ms > suspendedAt && s.ms < resumedAt) << "written while asleep";
+        if (s.ms >= resumedAt) ++writes;
+    }
+    EXPECT_EQ(writes, 1u) << "the second resume event changes nothing";
+
+    // The zone log: the sleep took the program away, the resume sent it again.
+    std::vector<testsupport::SimZoneWrite> zoneLog = sim_.ZoneWrites();
+    EXPECT_EQ(testsupport::ZoneShownAt(zoneLog, 3, 2, 0, sleepAt + 100), "100") << "the board's default";
+    std::string now = testsupport::ZoneShownAt(zoneLog, 3, 2, 0, GetTickCount64());
+    EXPECT_TRUE(now == "30" || now == "60") << now;
+    std::printf("[ figures  ] resume to first write: %llu ms\n",
+                static_cast<unsigned long long>(firstWrite - resumedAt));
+}
+
+TEST_F(ResidentProcessTest, AfterADriverResetEveryLedWritesAgainWithBoundedRebinding) {
+    Program program(FixedAndTemperature());
+    ASSERT_TRUE(program.Start());
+    DWORD pid = program.Resident().Pid();
+    ASSERT_TRUE(WaitForSet(pid, 0, 0, 1, 65));
+    // A 10 s outage, then new handles; Timer is 1000.
+    uint64_t resetAt = GetTickCount64() + 500;
+    const uint64_t outageMs = 10000;
+    ASSERT_TRUE(WriteEvents("reset = " + std::to_string(resetAt) + ":" + std::to_string(outageMs)));
+    while (GetTickCount64() < resetAt) Sleep(20);
+    sim_.ClearLog();
+    while (GetTickCount64() < resetAt + outageMs) Sleep(20);
+    size_t initializations = sim_.CountTrace("call Initialize");
+    for (const SimSet& s : sim_.SetsOf(pid)) EXPECT_NE(s.status, 0) << "a write in the outage";
+    // Two LEDs, one attempt a period each, over 10 periods (and one at each end).
+    EXPECT_GE(initializations, 2u);
+    EXPECT_LE(initializations, 2u * 12u);
+    uint64_t endedAt = resetAt + outageMs;
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40, 2000)) << "within two periods";
+    EXPECT_TRUE(WaitForSet(pid, 0, 0, 1, 65, 2000));
+    uint64_t recovered = std::max(FirstSetAfter(pid, 0, 0, 0, endedAt), FirstSetAfter(pid, 0, 0, 1, endedAt));
+    std::printf("[ figures  ] reset end to first write: %llu ms; initialisations in a 10 s outage: %zu\n",
+                static_cast<unsigned long long>(recovered - endedAt), initializations);
+    PostMessageA(program.Window(), WM_COMMAND, IDM_EXIT, 0);
+    ASSERT_TRUE(program.Resident().Wait(20000));
+
+    // A program that wrote nothing meanwhile hears of the reset at its next
+    // one-shot write, and initialises the driver again for it.
+    Program idle(MakeIni({}));
+    ASSERT_TRUE(idle.Start());
+    EXPECT_EQ(idle.Send(WM_GLIMDECK, 50, PackSelector(0, 0, 1)), 1);
+    resetAt = GetTickCount64() + 300;
+    ASSERT_TRUE(WriteEvents("reset = " + std::to_string(resetAt) + ":500"));
+    while (GetTickCount64() < resetAt + 700) Sleep(20);
+    EXPECT_EQ(idle.Send(WM_GLIMDECK, 55, PackSelector(0, 0, 1)), 1);
+    EXPECT_TRUE(WaitForSet(idle.Resident().Pid(), 0, 0, 1, 55, 1000));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "simnvapi.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace testsupport {
@@ -147,6 +148,22 @@ std::vector<SimZoneWrite> ParseSimZoneWrites(const std::string& text) {
         writes.push_back(w);
     }
     return writes;
+}
+
+std::string ZoneShownAt(const std::vector<SimZoneWrite>& writes, int display, int gpu, int zone, uint64_t ms) {
+    const SimZoneWrite* last = nullptr;
+    for (const SimZoneWrite& w : writes) {
+        if (w.display != display || w.gpu != gpu || w.zone != zone || w.status != 0 || w.ms > ms) continue;
+        if (!last || w.ms >= last->ms) last = &w;
+    }
+    if (!last) return "";
+    std::string pct = last->Field("pct");
+    if (last->mode != "piecewise") return pct;
+    size_t slash = pct.find('/');
+    unsigned long a = std::strtoul(last->Field("a").c_str(), nullptr, 10);
+    unsigned long b = std::strtoul(last->Field("b").c_str(), nullptr, 10);
+    if (slash == std::string::npos || a + b == 0) return pct;
+    return (ms - last->ms) % (a + b) < a ? pct.substr(0, slash) : pct.substr(slash + 1);
 }
 
 std::vector<SimZoneWrite> SimNvapi::ZoneWrites() const { return ParseSimZoneWrites(ReadFile(zoneLog_)); }

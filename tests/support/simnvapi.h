@@ -156,6 +156,13 @@ private:
     std::string trace_;
 };
 
+// What zone `zone` of (display, gpu) shows at `ms` by the zone log: its last
+// successful entry at or before then (a write, or the defaults a reset or a
+// sleep put back, lines with event=reset|sleep); a program shows end point A
+// for a ms and B for b ms in turn from the moment it was written. "" when the
+// log knows nothing of the zone by then.
+std::string ZoneShownAt(const std::vector<SimZoneWrite>& writes, int display, int gpu, int zone, uint64_t ms);
+
 // Parses the set log's text (exposed for tests of the parser itself).
 std::vector<SimSet> ParseSimSets(const std::string& text);
 std::vector<SimZoneWrite> ParseSimZoneWrites(const std::string& text);
