@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "board.h"
 #include "machine.h"
 #include "records.h"
 #include "zones.h"
@@ -55,6 +56,7 @@ struct State {
     bool stampSettled = false;  // the stamp alone tells whether the file changed
     void* volatile logMutex = nullptr;  // made once, on the first log line
     Machine machine = Machine::Default();
+    Boards boards;  // what the machine's boards show, shared with every process on it
 };
 
 CRITICAL_SECTION g_lock;
@@ -152,7 +154,10 @@ void Refresh() {
     std::string text;
     if (!named || !ReadWholeFile(path, &text)) {
         if (s.loaded && !s.configPath.empty()) Trace("config %s unreadable: built-in machine", path.c_str());
-        if (!s.loaded || !s.configPath.empty()) s.machine = Machine::Default();
+        if (!s.loaded || !s.configPath.empty()) {
+            s.machine = Machine::Default();
+            s.boards.Adopt("", "", s.machine);
+        }
         s.configPath.clear();
         s.configText.clear();
         s.stampSettled = false;
@@ -167,6 +172,7 @@ void Refresh() {
     if (s.loaded && path == s.configPath && text == s.configText) return;
     std::string problems;
     s.machine = ParseMachine(text, &problems);
+    s.boards.Adopt(path, text, s.machine);
     s.configPath = path;
     s.configText = text;
     s.loaded = true;
@@ -177,6 +183,8 @@ void Refresh() {
 }
 
 const Machine& M() { return g_state->machine; }
+
+Boards& TheBoards() { return g_state->boards; }
 
 void* DisplayHandle(uint32_t display) { return reinterpret_cast<void*>(static_cast<uintptr_t>(DISPLAY_HANDLE_TAG | display)); }
 
@@ -359,6 +367,28 @@ Status __cdecl QueryIlluminationSupport(IlluminationParm* parm) {
     return Done(OP_GPU_QueryIlluminationSupport, word, st);
 }
 
+// What the LED shows: the last value any process set, LEGACY_START before.
+Status __cdecl GetIllumination(IlluminationParm* parm) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
+    uint32_t word = parm ? parm->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetIllumination, gpu, &st)) {
+        if (!parm) st = ST_INVALID_ARGUMENT;
+        else if (word != ILLUMINATION_WORD) st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        else if (!gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
+        else if (parm->Attribute >= LEGACY_ATTRIBUTES) st = ST_INVALID_ARGUMENT;
+        else {
+            BoardLock lock(TheBoards());
+            parm->value = gpu->board->legacy[parm->Attribute];
+        }
+    }
+    return Done(OP_GPU_GetIllumination, word, st);
+}
+
 Status __cdecl SetIllumination(IlluminationParm* parm) {
     Guard guard;
     Refresh();
@@ -372,6 +402,10 @@ Status __cdecl SetIllumination(IlluminationParm* parm) {
         else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
         else if (!gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
         else if (parm->value > 100) st = ST_INVALID_ARGUMENT;
+    }
+    if (st == ST_OK && parm->Attribute < LEGACY_ATTRIBUTES) {
+        BoardLock lock(TheBoards());
+        gpu->board->legacy[parm->Attribute] = parm->value;
     }
     std::string log = Env(LOG_VARIABLE);
     if (!log.empty()) {
@@ -538,7 +572,10 @@ Status IllumCall(Operation op, void* handle, Record* record, uint32_t expectedWo
     Status st = ST_OK;
     if (!Refused(op, gpu, &st)) {
         st = CheckGpuRecord(record != nullptr, word, expectedWord, gpu);
-        if (st == ST_OK) st = body(*gpu, *record);
+        if (st == ST_OK) {
+            BoardLock lock(TheBoards());
+            st = body(*gpu, *record);
+        }
     }
     return Done(op, word, st);
 }
@@ -659,6 +696,7 @@ void* Entry(uint32_t id) {
     case ID_GetDisplayDriverVersion: return reinterpret_cast<void*>(&GetDisplayDriverVersion);
     case ID_GPU_GetFullName: return reinterpret_cast<void*>(&GetFullName);
     case ID_GPU_QueryIlluminationSupport: return reinterpret_cast<void*>(&QueryIlluminationSupport);
+    case ID_GPU_GetIllumination: return reinterpret_cast<void*>(&GetIllumination);
     case ID_GPU_SetIllumination: return reinterpret_cast<void*>(&SetIllumination);
     case ID_GPU_GetCurrentPstate: return reinterpret_cast<void*>(&GetCurrentPstate);
     case ID_GPU_GetThermalSettings: return reinterpret_cast<void*>(&GetThermalSettings);
