@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 
+#include "board.h"
 #include "machine.h"
 #include "records.h"
 #include "zones.h"
@@ -58,7 +59,7 @@ struct State {
     bool stampSettled = false;  // the stamp alone tells whether the file changed
     void* volatile logMutex = nullptr;  // made once, on the first log line
     Machine machine = Machine::Default();
-    size_t eventsApplied = 0;   // events of `machine` the board has been through
+    Boards boards;  // what the machine's boards show, shared with every process on it
     bool staleHandle = false;   // this call named a handle from before a reset
 };
 
@@ -157,7 +158,10 @@ void ReadConfiguration() {
     std::string text;
     if (!named || !ReadWholeFile(path, &text)) {
         if (s.loaded && !s.configPath.empty()) Trace("config %s unreadable: built-in machine", path.c_str());
-        if (!s.loaded || !s.configPath.empty()) s.machine = Machine::Default();
+        if (!s.loaded || !s.configPath.empty()) {
+            s.machine = Machine::Default();
+            s.boards.Adopt("", "", s.machine, 0);
+        }
         s.configPath.clear();
         s.configText.clear();
         s.stampSettled = false;
@@ -172,11 +176,12 @@ void ReadConfiguration() {
     if (s.loaded && path == s.configPath && text == s.configText) return;
     std::string problems;
     s.machine = ParseMachine(text, &problems);
-    // A machine read afresh starts from its defaults: what happened to the
-    // board before the file was written is moot, what happened since is not.
+    // Boards made afresh for this text start from their defaults: what
+    // happened to them before the file was written is moot, what happened
+    // since is not.
     uint64_t tick = GetTickCount64();
     uint64_t sinceWritten = age > 0 ? static_cast<uint64_t>(age / 10000) : 0;
-    s.eventsApplied = s.machine.EventsBy(sinceWritten < tick ? tick - sinceWritten : 0);
+    s.boards.Adopt(path, text, s.machine, s.machine.EventsBy(sinceWritten < tick ? tick - sinceWritten : 0));
     s.configPath = path;
     s.configText = text;
     s.loaded = true;
@@ -188,20 +193,18 @@ void ReadConfiguration() {
 
 const Machine& M() { return g_state->machine; }
 
+Boards& TheBoards() { return g_state->boards; }
+
 void LogBoardEvent(const MachineEvent& event);
 
-// Every call starts here: the configuration as it is now, and the board
-// through the resets and sleeps that have begun since the last call.
+// Every call starts here: the configuration as it is now, and the boards
+// through the resets and sleeps that have begun since (whichever process
+// calls first takes them through).
 void Refresh() {
     State& s = *g_state;
     s.staleHandle = false;
     ReadConfiguration();
-    size_t due = s.machine.EventsBy(GetTickCount64());
-    for (; s.eventsApplied < due; ++s.eventsApplied) {
-        for (std::vector<Gpu>& gpus : s.machine.displays)
-            for (Gpu& gpu : gpus) ResetZoneState(gpu);
-        LogBoardEvent(s.machine.events[s.eventsApplied]);
-    }
+    s.boards.CatchUp(s.machine, s.machine.EventsBy(GetTickCount64()), LogBoardEvent);
 }
 
 uint64_t Now() { return GetTickCount64(); }
@@ -413,6 +416,28 @@ Status __cdecl QueryIlluminationSupport(IlluminationParm* parm) {
     return Done(OP_GPU_QueryIlluminationSupport, word, st);
 }
 
+// What the LED shows: the last value any process set, LEGACY_START before.
+Status __cdecl GetIllumination(IlluminationParm* parm) {
+    Guard guard;
+    Refresh();
+    int d, g;
+    const Gpu* gpu = parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
+    uint32_t word = parm ? parm->version : 0;
+    Status st = ST_OK;
+    if (!Refused(OP_GPU_GetIllumination, gpu, &st)) {
+        if (!parm) st = ST_INVALID_ARGUMENT;
+        else if (word != ILLUMINATION_WORD) st = ST_INCOMPATIBLE_STRUCT_VERSION;
+        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+        else if (!gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
+        else if (parm->Attribute >= LEGACY_ATTRIBUTES) st = ST_INVALID_ARGUMENT;
+        else {
+            BoardLock lock(TheBoards());
+            parm->value = gpu->board->legacy[parm->Attribute];
+        }
+    }
+    return Done(OP_GPU_GetIllumination, word, st);
+}
+
 Status __cdecl SetIllumination(IlluminationParm* parm) {
     Guard guard;
     Refresh();
@@ -426,6 +451,10 @@ Status __cdecl SetIllumination(IlluminationParm* parm) {
         else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
         else if (!gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
         else if (parm->value > 100) st = ST_INVALID_ARGUMENT;
+    }
+    if (st == ST_OK && parm->Attribute < LEGACY_ATTRIBUTES) {
+        BoardLock lock(TheBoards());
+        gpu->board->legacy[parm->Attribute] = parm->value;
     }
     std::string log = Env(LOG_VARIABLE);
     if (!log.empty()) {
@@ -592,7 +621,10 @@ Status IllumCall(Operation op, void* handle, Record* record, uint32_t expectedWo
     Status st = ST_OK;
     if (!Refused(op, gpu, &st)) {
         st = CheckGpuRecord(record != nullptr, word, expectedWord, gpu);
-        if (st == ST_OK) st = body(*gpu, *record);
+        if (st == ST_OK) {
+            BoardLock lock(TheBoards());
+            st = body(*gpu, *record);
+        }
     }
     return Done(op, word, st);
 }
@@ -689,13 +721,13 @@ void LogBoardEvent(const MachineEvent& event) {
     std::string lines;
     for (size_t d = 0; d < M().displays.size(); ++d) {
         for (size_t g = 0; g < M().displays[d].size(); ++g) {
-            const std::vector<ZoneControl>& zones = M().displays[d][g].zoneState.active;
-            for (size_t z = 0; z < zones.size(); ++z) {
+            const BoardState& board = *M().displays[d][g].board;
+            for (uint32_t z = 0; z < board.zoneCount && z < ILLUM_MAX; ++z) {
                 char head[128];
                 std::snprintf(head, sizeof head, "%llu %lu %lu 0 %d %d %d 0 ",
                               static_cast<unsigned long long>(event.atMs), GetCurrentProcessId(),
                               GetCurrentThreadId(), static_cast<int>(d), static_cast<int>(g), static_cast<int>(z));
-                lines += head + DescribeZoneEntry(zones[z]) + " default=0 event=" + (event.reset ? "reset" : "sleep") +
+                lines += head + DescribeZoneEntry(board.active[z]) + " default=0 event=" + (event.reset ? "reset" : "sleep") +
                          "\n";
             }
         }
@@ -736,6 +768,7 @@ void* Entry(uint32_t id) {
     case ID_GetDisplayDriverVersion: return reinterpret_cast<void*>(&GetDisplayDriverVersion);
     case ID_GPU_GetFullName: return reinterpret_cast<void*>(&GetFullName);
     case ID_GPU_QueryIlluminationSupport: return reinterpret_cast<void*>(&QueryIlluminationSupport);
+    case ID_GPU_GetIllumination: return reinterpret_cast<void*>(&GetIllumination);
     case ID_GPU_SetIllumination: return reinterpret_cast<void*>(&SetIllumination);
     case ID_GPU_GetCurrentPstate: return reinterpret_cast<void*>(&GetCurrentPstate);
     case ID_GPU_GetThermalSettings: return reinterpret_cast<void*>(&GetThermalSettings);

@@ -20,6 +20,7 @@ const char* const OPERATION_NAMES[OP_COUNT] = {
     "GetDisplayDriverVersion",
     "GPU_GetFullName",
     "GPU_QueryIlluminationSupport",
+    "GPU_GetIllumination",
     "GPU_SetIllumination",
     "GPU_GetCurrentPstate",
     "GPU_GetThermalSettings",
@@ -371,7 +372,7 @@ Machine ParseMachine(const std::string& text, std::string* problems) {
         GpuSection& sec = s.second;
         if (!sec.adapterSet) sec.gpu.adapter = sec.gpu.name;
         if (!sec.usageTableSet && sec.gpu.utilization.present) sec.gpu.usageTable = sec.gpu.utilization;
-        ResetZoneState(sec.gpu);
+        DefaultIllumDevices(sec.gpu);
         if (s.first.first >= count) continue;
         std::vector<Gpu>& gpus = m.displays[static_cast<size_t>(s.first.first)];
         if (gpus.size() <= static_cast<size_t>(s.first.second)) gpus.resize(static_cast<size_t>(s.first.second) + 1);

@@ -20,6 +20,7 @@ enum Operation {
     OP_GetDisplayDriverVersion,
     OP_GPU_GetFullName,
     OP_GPU_QueryIlluminationSupport,
+    OP_GPU_GetIllumination,
     OP_GPU_SetIllumination,
     OP_GPU_GetCurrentPstate,
     OP_GPU_GetThermalSettings,
@@ -89,14 +90,7 @@ struct IllumDevice {
     uint32_t modes = 3;  // ctrlModeMask: bit 0 manual, bit 1 piecewise linear
 };
 
-// The zones' control settings while the simulated machine lives: the active
-// set and the default set (bDefault), one entry per zone, and each
-// illumination device's synchronisation data.
-struct ZoneState {
-    std::vector<ZoneControl> active;
-    std::vector<ZoneControl> defaults;
-    std::vector<IllumDeviceSync> sync;
-};
+struct BoardState;
 
 // Something that happens to the simulated machine at a moment of the
 // machine-wide clock (GetTickCount64()), the same for every process: a driver
@@ -127,7 +121,7 @@ struct Gpu {
     std::vector<Zone> zones;     // none: a board without client illumination
     std::vector<IllumDevice> illumDevices;  // none given: one MCU, both modes, when there are zones
     uint32_t zoneDelayMs = 0;    // how long ZonesGetControl takes to answer
-    ZoneState zoneState;         // made from `zones` when the configuration is read
+    BoardState* board = nullptr;  // what the zones and LEDs show now (board.h), shared by every process
     Faults faults;
 
     bool Supports(uint32_t attribute) const;

@@ -119,6 +119,7 @@ const uint32_t ID_GetPhysicalGPUsFromDisplay = 0x34EF9506;
 const uint32_t ID_GetDisplayDriverVersion = 0xF951A4D1;
 const uint32_t ID_GPU_GetFullName = 0xCEEE8E9F;
 const uint32_t ID_GPU_QueryIlluminationSupport = 0xA629DA31;
+const uint32_t ID_GPU_GetIllumination = 0x9A1B9365;
 const uint32_t ID_GPU_SetIllumination = 0x0254A187;
 const uint32_t ID_GPU_GetCurrentPstate = 0x927DA4F6;
 const uint32_t ID_GPU_GetThermalSettings = 0xE3640A56;

@@ -1,5 +1,6 @@
 #include "zones.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -172,12 +173,18 @@ bool ParseIllumDevices(const std::string& text, std::vector<IllumDevice>* device
     return true;
 }
 
-void ResetZoneState(Gpu& gpu) {
+void DefaultIllumDevices(Gpu& gpu) {
     if (gpu.illumDevices.empty() && !gpu.zones.empty()) gpu.illumDevices.push_back(IllumDevice());
-    gpu.zoneState.active.clear();
-    for (const Zone& zone : gpu.zones) gpu.zoneState.active.push_back(Initial(zone));
-    gpu.zoneState.defaults = gpu.zoneState.active;
-    gpu.zoneState.sync.assign(gpu.illumDevices.size(), IllumDeviceSync());
+}
+
+void ResetBoard(const Gpu& gpu, uint32_t display, uint32_t index, BoardState* board) {
+    std::memset(board, 0, sizeof *board);
+    board->display = display;
+    board->gpu = index;
+    board->zoneCount = static_cast<uint32_t>(gpu.zones.size());
+    board->deviceCount = static_cast<uint32_t>(gpu.illumDevices.size());
+    for (uint32_t& value : board->legacy) value = LEGACY_START;
+    for (size_t z = 0; z < gpu.zones.size(); ++z) board->active[z] = board->defaults[z] = Initial(gpu.zones[z]);
 }
 
 void FillDeviceInfo(const Gpu& gpu, IllumDeviceInfoParams* params) {
@@ -194,8 +201,8 @@ Status FillDeviceControl(const Gpu& gpu, IllumDeviceControlParams* params) {
     params->numIllumDevices = static_cast<uint32_t>(gpu.illumDevices.size());
     for (size_t i = 0; i < gpu.illumDevices.size(); ++i) {
         params->devices[i].type = gpu.illumDevices[i].type;
-        params->devices[i].syncData.bSync = gpu.zoneState.sync[i].bSync;
-        params->devices[i].syncData.timeStampms = gpu.zoneState.sync[i].timeStampms;
+        params->devices[i].syncData.bSync = gpu.board->sync[i].bSync;
+        params->devices[i].syncData.timeStampms = gpu.board->sync[i].timeStampms;
     }
     return ST_OK;
 }
@@ -207,8 +214,8 @@ Status ApplyDeviceControl(Gpu& gpu, const IllumDeviceControlParams& params) {
         if (params.devices[i].type != gpu.illumDevices[i].type) return ST_INVALID_ARGUMENT;
     }
     for (size_t i = 0; i < gpu.illumDevices.size(); ++i) {
-        gpu.zoneState.sync[i].bSync = params.devices[i].syncData.bSync;
-        gpu.zoneState.sync[i].timeStampms = params.devices[i].syncData.timeStampms;
+        gpu.board->sync[i].bSync = params.devices[i].syncData.bSync;
+        gpu.board->sync[i].timeStampms = params.devices[i].syncData.timeStampms;
     }
     return ST_OK;
 }
@@ -225,9 +232,9 @@ void FillZoneInfo(const Gpu& gpu, ZoneInfoParams* params) {
 
 Status FillZoneControl(const Gpu& gpu, ZoneControlParams* params) {
     if (gpu.zones.empty()) return ST_NOT_SUPPORTED;
-    const std::vector<ZoneControl>& set = (params->flags & 1) ? gpu.zoneState.defaults : gpu.zoneState.active;
-    params->numIllumZonesControl = static_cast<uint32_t>(set.size());
-    for (size_t i = 0; i < set.size(); ++i) params->zones[i] = set[i];
+    const ZoneControl* set = (params->flags & 1) ? gpu.board->defaults : gpu.board->active;
+    params->numIllumZonesControl = static_cast<uint32_t>(gpu.zones.size());
+    for (size_t i = 0; i < gpu.zones.size(); ++i) params->zones[i] = set[i];
     return ST_OK;
 }
 
@@ -237,8 +244,8 @@ Status ApplyZoneControl(Gpu& gpu, const ZoneControlParams& params) {
     for (size_t i = 0; i < gpu.zones.size(); ++i) {
         if (!Valid(params.zones[i], gpu.zones[i])) return ST_INVALID_ARGUMENT;
     }
-    std::vector<ZoneControl>& set = (params.flags & 1) ? gpu.zoneState.defaults : gpu.zoneState.active;
-    set.assign(params.zones, params.zones + gpu.zones.size());
+    ZoneControl* set = (params.flags & 1) ? gpu.board->defaults : gpu.board->active;
+    std::copy(params.zones, params.zones + gpu.zones.size(), set);
     return ST_OK;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "board.h"
 #include "machine.h"
 #include "zonerecords.h"
 
@@ -20,8 +21,11 @@ bool ParseZones(const std::string& text, std::vector<Zone>* zones);
 // 3) into `devices`; false, untouched, when a word cannot be used.
 bool ParseIllumDevices(const std::string& text, std::vector<IllumDevice>* devices);
 
-// The devices the GPU reports and both control sets as its zones start.
-void ResetZoneState(Gpu& gpu);
+// One MCU running both modes behind zones whose devices are not given.
+void DefaultIllumDevices(Gpu& gpu);
+// `board` as the GPU's configuration starts it: both control sets of its
+// zones, its devices unsynchronised, the legacy LEDs at LEGACY_START.
+void ResetBoard(const Gpu& gpu, uint32_t display, uint32_t index, BoardState* board);
 
 void FillDeviceInfo(const Gpu& gpu, IllumDeviceInfoParams* params);
 Status FillDeviceControl(const Gpu& gpu, IllumDeviceControlParams* params);

@@ -222,6 +222,7 @@ TEST_F(ResidentProcessTest, ResidentStartSecondStartAndCommandLineBesideIt) {
     ASSERT_TRUE(zone.Start(program.Exe(), "3 2 2 80", ""));
     ASSERT_TRUE(zone.Wait(15000));
     EXPECT_EQ(ZoneValuesOf(zone.Pid(), 0), std::vector<std::string>{"80"}) << "zone 0 of display 3, GPU 2";
+    EXPECT_TRUE(WaitForZone(pid, 0, "80", 3000)) << "the resident program's next write finds it on the board";
     EXPECT_TRUE(program.Resident().Running());
     for (const testsupport::SimZoneWrite& w : sim_.ZoneWrites())
         EXPECT_FALSE(w.display == 0 && w.gpu == 0) << "(0,0,2): a board without zones";
