@@ -467,8 +467,11 @@ TEST_F(ResidentProcessTest, AwayOffDarkensEveryLedWhileAwayAndBringsBackWhatItSh
         ASSERT_TRUE(WaitForSet(pid, 0, 0, 1, 65));
         if (row.pausedBefore) program.Command(IDM_SUSPEND);
         auto away = [&](bool on) {
-            if (row.display) EXPECT_EQ(SendDisplayState(program, on ? 0 : 1), TRUE);
-            else program.Send(WM_WTSSESSION_CHANGE, on ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 1);
+            if (row.display) {
+                EXPECT_EQ(SendDisplayState(program, on ? 0 : 1), TRUE);
+            } else {
+                program.Send(WM_WTSSESSION_CHANGE, on ? WTS_SESSION_LOCK : WTS_SESSION_UNLOCK, 1);
+            }
         };
         sim_.ClearLog();
         uint64_t lockedAt = GetTickCount64();
@@ -486,7 +489,9 @@ TEST_F(ResidentProcessTest, AwayOffDarkensEveryLedWhileAwayAndBringsBackWhatItSh
         away(false);
         EXPECT_TRUE(WaitForSet(pid, 0, 0, 0, 40, 1500));
         EXPECT_TRUE(WaitForSet(pid, 0, 0, 1, 65, 1500));
-        if (row.pausedBefore) EXPECT_TRUE(StaysDark(pid)) << "still paused";
+        if (row.pausedBefore) {
+            EXPECT_TRUE(StaysDark(pid)) << "still paused";
+        }
     }
     std::printf("[ figures  ] lock to dark: at most %llu ms\n", static_cast<unsigned long long>(slowestDark));
 }
@@ -511,8 +516,10 @@ TEST_F(ResidentProcessTest, AResumeWritesEveryLedAtOnceAndSendsTheZoneProgramAga
     uint64_t resumedAt = GetTickCount64();
     EXPECT_EQ(program.Send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC), TRUE);
     EXPECT_EQ(program.Send(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND), TRUE);
-    ASSERT_TRUE(WaitForSet(pid, 0, 0, 0, 40, 1000)) << "written again at once, not in 10 s";
-    uint64_t firstWrite = FirstSetAfter(pid, 0, 0, 0, resumedAt);
+    uint64_t firstWrite = 0;
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return (firstWrite = FirstSetAfter(pid, 0, 0, 0, resumedAt)) != 0; },
+                                       1000, 20))
+        << "written again at once, not in 10 s";
     Sleep(2500);
     size_t writes = 0;
     for (const SimSet& s : SetsOf(pid, 0, 0, 0)) {
