@@ -568,9 +568,10 @@ TEST_F(ResidentProcessTest, AfterADriverResetEveryLedWritesAgainWithBoundedRebin
     Program idle(MakeIni({}));
     ASSERT_TRUE(idle.Start());
     EXPECT_EQ(idle.Send(WM_GLIMDECK, 50, PackSelector(0, 0, 1)), 1);
-    resetAt = GetTickCount64() + 300;
-    ASSERT_TRUE(WriteEvents("reset = " + std::to_string(resetAt) + ":500"));
-    while (GetTickCount64() < resetAt + 700) Sleep(20);
+    uint64_t againAt = GetTickCount64() + 300;
+    ASSERT_TRUE(WriteEvents("reset = " + std::to_string(resetAt) + ":" + std::to_string(outageMs) + " " +
+                            std::to_string(againAt) + ":500"));
+    while (GetTickCount64() < againAt + 700) Sleep(20);
     EXPECT_EQ(idle.Send(WM_GLIMDECK, 55, PackSelector(0, 0, 1)), 1);
     EXPECT_TRUE(WaitForSet(idle.Resident().Pid(), 0, 0, 1, 55, 1000));
 }

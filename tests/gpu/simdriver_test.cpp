@@ -225,3 +225,45 @@ TEST(SimDriver, ConfigurationIsReadWhenItChangesOnly) {
     EXPECT_EQ("Driver B", interfaceText()) << "answered without reading the file";
     CloseHandle(held);
 }
+
+// A driver reset: an outage, then new handles and the old ones refused for
+// good; an adapter binds again at most once per period, and the one-shot set
+// initialises the driver again by itself.
+TEST(SimDriver, AResetRefusesOldHandlesAndAnAdapterBindsAgainOncePerPeriod) {
+    SimNvapi sim;
+    SimMachine m;
+    uint64_t resetAt = GetTickCount64() + 300;
+    m.extra = "reset = " + std::to_string(resetAt) + ":400\n";
+    ASSERT_TRUE(sim.Write(m));
+    CNVGF a;
+    ASSERT_EQ(NVGF_READY, a.Initialize(0, 0, 0));
+    EXPECT_TRUE(a.EnsureBound(60000));
+    while (GetTickCount64() < resetAt + 50) Sleep(10);
+
+    EXPECT_FALSE(a.SetLuminance(0, 10)) << "in the outage";
+    EXPECT_TRUE(a.Lost());
+    sim.ClearLog();
+    EXPECT_FALSE(a.EnsureBound(60000)) << "no driver yet";
+    EXPECT_FALSE(a.EnsureBound(60000)) << "and no second try this period";
+    EXPECT_EQ(1u, sim.CountTrace("call Initialize"));
+
+    while (GetTickCount64() < resetAt + 450) Sleep(10);
+    sim.ClearLog();
+    EXPECT_FALSE(a.SetLuminance(0, 20)) << "handles from before the reset";
+    std::vector<std::string> trace = sim.Trace();
+    ASSERT_FALSE(trace.empty());
+    EXPECT_EQ(" -10", trace.back().substr(trace.back().size() - 4)) << trace.back();
+    EXPECT_EQ(NVGF_READY, a.Rebind());
+    EXPECT_TRUE(a.SetLuminance(0, 30));
+    EXPECT_EQ(1, SetLuminanceOnce(40, 0, 0, 0));
+
+    // A second reset: this process has not initialised the driver since, and
+    // the one-shot set does it before it gives up.
+    uint64_t againAt = GetTickCount64() + 100;
+    m.extra = "reset = " + std::to_string(resetAt) + ":400 " + std::to_string(againAt) + ":100\n";
+    ASSERT_TRUE(sim.Write(m));
+    while (GetTickCount64() < againAt + 150) Sleep(10);
+    EXPECT_EQ(1, SetLuminanceOnce(50, 0, 0, 0));
+    ASSERT_FALSE(sim.Sets().empty());
+    EXPECT_EQ(50, sim.Sets().back().value);
+}
