@@ -56,10 +56,11 @@ bool BringUpDebugClient() {
 // Where the main window is in its life, kept in the window's user data (a
 // new window starts at 0). Creation dispatches messages that other programs
 // send meanwhile (the shell call that adds the tray icon, the failure boxes),
-// and any program can send the window a WM_CREATE of its own.
+// and any program can send the window a WM_CREATE or WM_DESTROY of its own.
 constexpr LONG_PTR STAGE_CREATING = 1;
 constexpr LONG_PTR STAGE_CREATED = 2;
 constexpr LONG_PTR STAGE_CLOSE_DEFERRED = 4;
+constexpr LONG_PTR STAGE_DESTROYING = 8;
 
 LONG_PTR Stage(HWND window) { return GetWindowLongPtrA(window, GWLP_USERDATA); }
 void MarkStage(HWND window, LONG_PTR bits) { SetWindowLongPtrA(window, GWLP_USERDATA, Stage(window) | bits); }
@@ -106,7 +107,9 @@ bool CreationSequence(HWND window) {
 }
 
 void DestructionSequence() {
-    // Paused threads must run again to see the stop request.
+    // The threads hear the stop before the gate opens for them: released
+    // first, they would write again after the all-off command.
+    RequestStopControl();
     ResumeControl();
     StopControl();
     TrayIcon.Destroy();
@@ -135,8 +138,11 @@ LRESULT OnCreate(HWND window) {
     return 0;
 }
 
-LRESULT OnDestroy() {
-    DestructionSequence();
+// Only the destruction the program began takes it down: a WM_DESTROY sent
+// by another program, during creation in particular, would leave creation to
+// start control threads after the quit message.
+LRESULT OnDestroy(HWND window) {
+    if (Stage(window) & STAGE_DESTROYING) DestructionSequence();
     return 0;
 }
 
@@ -147,6 +153,7 @@ LRESULT OnClose(HWND window) {
         MarkStage(window, STAGE_CLOSE_DEFERRED);
         return 0;
     }
+    MarkStage(window, STAGE_DESTROYING);
     DestroyWindow(window);
     return 0;
 }
@@ -207,9 +214,9 @@ LRESULT OnControlResume(HWND window) {
     return 1;
 }
 
+// A pause that a hung driver write keeps from completing is refused.
 LRESULT OnControlSuspend(HWND window) {
-    if (!IsCreated(window)) return 0;
-    SuspendControl();
+    if (!IsCreated(window) || !SuspendControl()) return 0;
     if (SETTING.Balloon) ShowControlBalloon(window, 0);
     return 1;
 }
@@ -239,7 +246,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     LRESULT result = 0;
     switch (message) {
     case WM_CREATE: result = OnCreate(window); break;
-    case WM_DESTROY: result = OnDestroy(); break;
+    case WM_DESTROY: result = OnDestroy(window); break;
     case WM_CLOSE: result = OnClose(window); break;
     case WM_COMMAND: result = OnCommand(window, LOWORD(wParam)); break;
     case WM_TRAYNOTIFY: result = OnTrayNotify(window, lParam); break;
