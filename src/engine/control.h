@@ -25,9 +25,10 @@ extern volatile int32_t ControlActive;
 // 1 if no thread creation failed. Returns once every new thread has named
 // its device.
 int StartControl();
-// Asks every thread to stop and wakes it; StopControl then waits for them.
-// Whoever resumes paused threads before a stop asks first, so that no thread
-// the resumption releases writes its LED again.
+// Asks every thread to stop and wakes it; StopControl, which always follows,
+// then waits for them, its bounds counted from this request. Whoever resumes
+// paused threads before a stop asks first, so that no thread the resumption
+// releases writes its LED again.
 void RequestStopControl();
 void StopControl();
 void ResumeControl();
