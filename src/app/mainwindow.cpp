@@ -60,14 +60,15 @@ bool BringUpDebugClient() {
 // Where the main window is in its life, kept in the window's user data (a
 // new window starts at 0). Creation dispatches messages that other programs
 // send meanwhile (the shell call that adds the tray icon, the failure boxes),
-// and any program can send the window a WM_CREATE of its own.
+// and any program can send the window a WM_CREATE or WM_DESTROY of its own.
 constexpr LONG_PTR STAGE_CREATING = 1;
 constexpr LONG_PTR STAGE_CREATED = 2;
 constexpr LONG_PTR STAGE_CLOSE_DEFERRED = 4;
+constexpr LONG_PTR STAGE_DESTROYING = 8;
 // What the machine is doing around the program, kept beside the stage.
-constexpr LONG_PTR STAGE_ASLEEP = 8;
-constexpr LONG_PTR STAGE_LOCKED = 16;
-constexpr LONG_PTR STAGE_DISPLAY_OFF = 32;
+constexpr LONG_PTR STAGE_ASLEEP = 16;
+constexpr LONG_PTR STAGE_LOCKED = 32;
+constexpr LONG_PTR STAGE_DISPLAY_OFF = 64;
 constexpr LONG_PTR STAGE_AWAY = STAGE_LOCKED | STAGE_DISPLAY_OFF;
 
 LONG_PTR Stage(HWND window) { return GetWindowLongPtrA(window, GWLP_USERDATA); }
@@ -117,7 +118,9 @@ bool CreationSequence(HWND window) {
 
 void DestructionSequence(HWND window) {
     UnwatchSession(window);
-    // Paused threads must run again to see the stop request.
+    // The threads hear the stop before the gate opens for them: released
+    // first, they would write again after the all-off command.
+    RequestStopControl();
     ResumeControl();
     StopControl();
     TrayIcon.Destroy();
@@ -147,8 +150,11 @@ LRESULT OnCreate(HWND window) {
     return 0;
 }
 
+// Only the destruction the program began takes it down: a WM_DESTROY sent
+// by another program, during creation in particular, would leave creation to
+// start control threads after the quit message.
 LRESULT OnDestroy(HWND window) {
-    DestructionSequence(window);
+    if (Stage(window) & STAGE_DESTROYING) DestructionSequence(window);
     return 0;
 }
 
@@ -159,6 +165,7 @@ LRESULT OnClose(HWND window) {
         MarkStage(window, STAGE_CLOSE_DEFERRED);
         return 0;
     }
+    MarkStage(window, STAGE_DESTROYING);
     DestroyWindow(window);
     return 0;
 }
@@ -219,9 +226,9 @@ LRESULT OnControlResume(HWND window) {
     return 1;
 }
 
+// A pause that a hung driver write keeps from completing is refused.
 LRESULT OnControlSuspend(HWND window) {
-    if (!IsCreated(window)) return 0;
-    SuspendControl();
+    if (!IsCreated(window) || !SuspendControl()) return 0;
     if (SETTING.Balloon) ShowControlBalloon(window, 0);
     return 1;
 }

@@ -24,29 +24,40 @@ WaitContext slotWait[MAX_DEVICE];
 
 ControlStateHook stateHook = nullptr;
 
+// The bounds of a stop, all counted from the request, so that eight threads
+// stuck in a stalled driver cost the GUI one bound, not eight.
 constexpr DWORD kStopWaitMs = 5000;
-constexpr DWORD kTerminateWaitMs = 1000;
 // How much longer a stop lets a thread finish the call it is in.
 constexpr DWORD kStopCallWaitMs = 20000;
-// How long SuspendControl lets a thread finish the LED write it is in (a
-// debug-device exchange is bounded by the client's own receive time-out).
-constexpr DWORD kPauseWriteWaitMs = 3000;
+constexpr DWORD kTerminateWaitMs = 1000;
+// A pause waits as long for the writes in progress.
+constexpr DWORD kPauseWriteWaitMs = kStopWaitMs + kStopCallWaitMs;
+
+// When the stop in progress was requested; 0 when none is.
+ULONGLONG stopRequestedAt = 0;
+
+DWORD MsLeftUntil(ULONGLONG deadline) {
+    ULONGLONG now = GetTickCount64();
+    return now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+}
 
 void TellStateHook(int running) {
     if (stateHook) stateHook(running);
 }
 
-// A stopped thread still running after the stop wait is inside a call out of
-// the engine (the driver, the debug device, the loader), which may hold that
+// A stopped thread still running after the stop wait is either inside a call
+// out of the engine (the driver, the debug device), which may hold that
 // side's lock: ended there, it would leave the lock taken and every later
-// call of the process waiting for ever. It gets until the call returns, within
-// a bound; true when it ended meanwhile.
-bool EndsAfterItsCall(HANDLE thread, const WaitContext& context) {
-    ULONGLONG deadline = GetTickCount64() + kStopCallWaitMs;
-    while (!context.Waiting && GetTickCount64() < deadline) {
+// call of the process waiting for ever. It gets until the call returns, up to
+// `deadline`. Or it is in a wait of its own, which the stop ends within a
+// slice, or on its way out, inside the loader's lock: ended there, the next
+// thread start would hang. That one is waited for. True when it ended.
+bool EndsAfterItsCall(HANDLE thread, const WaitContext& context, ULONGLONG deadline) {
+    for (;;) {
         if (WaitForSingleObject(thread, 10) == WAIT_OBJECT_0) return true;
+        if (context.Waiting || context.Leaving) continue;
+        if (GetTickCount64() >= deadline) return false;
     }
-    return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
 // Names the device, then releases StartControl. True when the thread is to
@@ -236,18 +247,27 @@ int StartControl() {
     return result;
 }
 
-void StopControl() {
+void RequestStopControl() {
+    if (stopRequestedAt == 0) stopRequestedAt = GetTickCount64();
     // Every thread hears the request first, so that they end side by side.
     for (int d = 0; d < MAX_DEVICE; ++d) {
         if (!DeviceSlot[d].Thread) continue;
         DeviceSlot[d].Run = 0;
         WakeForStop(&slotWait[d]);
     }
+}
+
+void StopControl() {
+    RequestStopControl();
+    const ULONGLONG requested = stopRequestedAt;
+    stopRequestedAt = 0;
+    const ULONGLONG waitEnd = requested + kStopWaitMs;
+    const ULONGLONG callEnd = waitEnd + kStopCallWaitMs;
     for (int d = 0; d < MAX_DEVICE; ++d) {
         DEVICESLOT& slot = DeviceSlot[d];
         if (!slot.Thread) continue;
-        if (WaitForSingleObject(slot.Thread, kStopWaitMs) != WAIT_OBJECT_0 &&
-            !EndsAfterItsCall(slot.Thread, slotWait[d])) {
+        if (WaitForSingleObject(slot.Thread, MsLeftUntil(waitEnd)) != WAIT_OBJECT_0 &&
+            !EndsAfterItsCall(slot.Thread, slotWait[d], callEnd)) {
             // Termination is carried out after the call returns: until the
             // thread is really gone it may still use its slot and its wake-up
             // events, so both are released only then.
@@ -268,18 +288,28 @@ void ResumeControl() {
     TellStateHook(1);
 }
 
-void SuspendControl() {
-    if (ControlActive == 0) return;
+int SuspendControl() {
+    if (ControlActive == 0) return 1;
     ClosePauseGate();
-    // Once this returns no LED changes: let a thread finish the write it is in.
+    // Once the pause is reported no LED changes, and the all-on and all-off
+    // commands it offers are not overwritten: a thread finishes the write it
+    // is in first. A slow driver takes the writes of several threads one at a
+    // time, so this may take seconds.
     WaitContext* live[MAX_DEVICE];
     int count = 0;
     for (int d = 0; d < MAX_DEVICE; ++d) {
         if (DeviceSlot[d].Thread) live[count++] = &slotWait[d];
     }
-    WaitWritersIdle(live, count, kPauseWriteWaitMs);
+    if (!WaitWritersIdle(live, count, kPauseWriteWaitMs)) {
+        // A write hangs in the driver: the LED may still change whenever it
+        // returns, so the pause is not reported; control runs on (unless a
+        // sleep or an absence holds it).
+        if (!ControlHeld()) OpenPauseGate();
+        return 0;
+    }
     ControlActive = 0;
     TellStateHook(0);
+    return 1;
 }
 
 WaitContext* SlotWaitContext(int d) { return &slotWait[d]; }
@@ -297,6 +327,7 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     unsigned result = adapter.Initialize(device.Display, device.GPU, static_cast<uint32_t>(device.Attribute));
     bool usable = NameDevice(slot, device, adapter, result);
     if (usable && canWait && device.Enable != 0) RunDevice(slot, device, adapter);
+    slotWait[d].Leaving = 1;
     adapter.UnloadDLL();
     BindWaitContext(nullptr);
     return 0;

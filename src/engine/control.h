@@ -25,9 +25,16 @@ extern volatile int32_t ControlActive;
 // 1 if no thread creation failed. Returns once every new thread has named
 // its device.
 int StartControl();
+// Asks every thread to stop and wakes it; StopControl, which always follows,
+// then waits for them, its bounds counted from this request. Whoever resumes
+// paused threads before a stop asks first, so that no thread the resumption
+// releases writes its LED again.
+void RequestStopControl();
 void StopControl();
 void ResumeControl();
-void SuspendControl();
+// 1 once control is paused (or was already) and no LED write is in progress;
+// 0 when a write did not end within a stop's bounds: control then runs on.
+int SuspendControl();
 DWORD WINAPI ControlThread(LPVOID deviceIndex);
 
 struct WaitContext;

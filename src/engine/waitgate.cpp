@@ -87,6 +87,7 @@ bool OpenWaitContext(WaitContext* context, volatile int32_t* run) {
     context->Anchor = 0;
     context->Waiting = 0;
     context->Writing = 0;
+    context->Leaving = 0;
     context->Restarts = restarts;
     context->Shown = -1;
     if (context->Stop && context->Idle) return true;
@@ -158,20 +159,28 @@ bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs) {
     return r < WAIT_OBJECT_0 + n;
 }
 
+// A stopped thread writes nothing, even once the gate has opened: the exit
+// and the settings dialog open it after a stop request, and a thread that
+// wrote then could light an LED that the all-off command has just switched off.
 bool BeginLedWrite(WaitContext* context) {
     for (;;) {
+        if (*context->Run == 0) return false;
         if (PauseGateClosed()) {
-            if (*context->Run == 0) return false;
             HoldAtGate(context);
             continue;
         }
         // Announce the write, then look again: SuspendControl either sees the
-        // thread busy and waits for it, or the thread sees the gate closed.
+        // thread busy and waits for it, or the thread sees the gate closed. The
+        // stop request is looked at after the gate, which is opened after it.
         InterlockedExchange(&context->Writing, 1);
         if (!PauseGateClosed()) {
-            // This write is the one a restart asks for.
-            context->Restarts = restarts;
-            return true;
+            if (*context->Run != 0) {
+                // This write is the one a restart asks for.
+                context->Restarts = restarts;
+                return true;
+            }
+            EndLedWrite(context);
+            return false;
         }
         EndLedWrite(context);
     }

@@ -29,6 +29,7 @@ struct WaitContext {
     int64_t Anchor;          // when the thread's previous wait was due; 0 none
     volatile LONG Waiting;   // 1 while the thread is blocked in a wait of its own
     volatile LONG Writing;   // 1 while the thread is inside an LED write
+    volatile LONG Leaving;   // 1 once the thread is past its last write and wait
     LONG Restarts;           // the RestartSchedules count the thread has followed
     volatile LONG Shown;     // the brightness the thread last wrote; -1 none yet
 };
@@ -61,8 +62,9 @@ void RestartSchedules();
 bool WaitWritersIdle(WaitContext* const* contexts, int count, DWORD timeoutMs);
 
 // Bracket an LED write of the bound thread. BeginLedWrite holds the thread at
-// the gate while control is paused and answers false when the thread is
-// stopped meanwhile: the write is then skipped (and EndLedWrite not called).
+// the gate while control is paused and answers false once the thread is asked
+// to stop, paused or not: the write is then skipped (and EndLedWrite not
+// called).
 bool BeginLedWrite(WaitContext* context);
 void EndLedWrite(WaitContext* context);
 

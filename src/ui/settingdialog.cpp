@@ -159,9 +159,10 @@ void CopyToSetting() {
     CopyCommonFields(WorkingCopy, SETTING);
 }
 
-// Puts the working copy in force: threads are resumed first, since a paused
-// thread cannot see its stop request.
+// Puts the working copy in force. The threads are asked to stop before a
+// pause is lifted, so that none of them writes again meanwhile.
 void ApplyWorkingCopy() {
+    RequestStopControl();
     ResumeControl();
     StopControl();
     CopyToSetting();

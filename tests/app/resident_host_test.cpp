@@ -160,10 +160,20 @@ TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndWhilePausedLeavesNothing
         EXPECT_FALSE(GetClassInfoA(host.Resources(), GLIM_CLASS_NAME, &wc)) << "class unregistered";
         EXPECT_FALSE(MutexExists()) << "mutex released";
     }
-    // And the next start works.
-    ResidentHost again(TwoDevices(1));
-    ASSERT_TRUE(again.Start());
-    EXPECT_TRUE(again.Stop());
+    // And the next start works. Paused past the threads' next writes, all
+    // switched off and ended: the end releases the held threads, and none
+    // of them may write again. A few rounds, for the race.
+    for (int round = 0; round < 3; ++round) {
+        ResidentHost again(TwoDevices(1));
+        ASSERT_TRUE(again.Start());
+        ASSERT_TRUE(WaitForSet(0, 40));
+        again.Command(IDM_SUSPEND);
+        Sleep(1100);
+        again.Command(IDM_ALL_OFF);
+        sim_.ClearLog();
+        EXPECT_TRUE(again.Stop());
+        EXPECT_TRUE(sim_.SetsOf(GetCurrentProcessId()).empty()) << "written after the all-off, round " << round;
+    }
 }
 
 TEST_F(ResidentHostTest, PauseAndResumeByMessageFollowTrayAndShowBalloons) {
@@ -345,13 +355,15 @@ TEST_F(ResidentHostTest, VersionBlockWithTwoLanguagesShowsNoBox) {
 
 TEST_F(ResidentHostTest, MessagesSentWhileTheWindowIsCreatedWaitForItsEnd) {
     {
-        // Pause and resume are refused, commands and a second WM_CREATE do
-        // nothing: creation then ends with control running as configured.
+        // Pause and resume are refused, commands, a second WM_CREATE and a
+        // WM_DESTROY the program did not cause do nothing: creation then ends
+        // with control running as configured.
         duringAdd = {{WM_CONTROL_SUSPEND, 0, -1},
                      {WM_CONTROL_RESUME, 0, -1},
                      {WM_COMMAND, IDM_SUSPEND, -1},
                      {WM_COMMAND, PlayTypeCommand(0, PLAY_TEMPERATURE), -1},
-                     {WM_CREATE, 0, -1}};
+                     {WM_CREATE, 0, -1},
+                     {WM_DESTROY, 0, -1}};
         duringAddArmed = true;
         ResidentHost host(TwoDevices(1));
         ASSERT_TRUE(host.Start());

@@ -316,6 +316,28 @@ TEST_F(ResidentProcessTest, AStopLetsASlowDriverCallFinishRatherThanEndTheThread
     EXPECT_EQ(program.Send(WM_GLIMDECK, 60, static_cast<LPARAM>(PackSelector(0, 0, 1))), 1);
 }
 
+TEST_F(ResidentProcessTest, AStalledDriverHoldsTheExitForOneBoundNotOnePerLed) {
+    Program program(MakeIni({{0, 1, 0, 0, 0, PLAY_FIXED, 40},
+                             {1, 1, 0, 0, 1, PLAY_FIXED, 50},
+                             {2, 1, 3, 2, 0, PLAY_FIXED, 60}}));
+    ASSERT_TRUE(program.Start());
+    ASSERT_TRUE(WaitForSet(program.Resident().Pid(), 3, 2, 0, 60));
+    // A write stalls for longer than a stop waits for it, inside the driver's
+    // lock: the thread ended there leaves the other two queued for good.
+    testsupport::SimMachine machine;
+    machine.Gpu(0, 0).attributes = {0, 1};
+    machine.Gpu(3, 2).attributes = {0, 1};
+    machine.extra = "delay.GPU_SetIllumination = 120000\n";
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return sim_.Write(machine); }, 5000, 5));
+    Sleep(1500);
+    HWND window = program.Window();
+    ULONGLONG t0 = GetTickCount64();
+    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return !IsWindow(window); }, 45000, 100));
+    EXPECT_LT(GetTickCount64() - t0, 40000u) << "each LED waited for on its own";
+    program.Resident().Kill();
+}
+
 TEST_F(ResidentProcessTest, AllOnAndAllOffWhilePausedReachOnlyEnabledDevices) {
     Program program(FixedAndTemperature());
     ASSERT_TRUE(program.Start());

@@ -124,6 +124,35 @@ TEST_F(LifecycleTest, PauseWritesNothingAndResumeContinues) {
     EXPECT_EQ((std::vector<int> {0, 1}), hookCalls);
 }
 
+TEST_F(LifecycleTest, APauseEndsOnlyOnceTheWritesInProgressHave) {
+    // A slow driver takes four threads' writes one at a time, 4.8 s in all.
+    for (int d = 0; d < 4; ++d) Enable(d, PLAY_FIXED);
+    ASSERT_EQ(1, StartControl());
+    ASSERT_TRUE(WaitForMine(4, 5000));
+    machine.extra = "delay.GPU_SetIllumination = 1200\n";
+    Use();
+    Sleep(1100);  // every thread's next write has begun
+    EXPECT_EQ(1, SuspendControl());
+    size_t paused = Mine().size();
+    machine.extra.clear();
+    Use();
+    Sleep(500);
+    EXPECT_EQ(paused, Mine().size()) << "an LED changed after the pause";
+}
+
+// A thread asleep in a wait that a stop does not shorten (a step no longer
+// than a slice) ends by itself: ended by force on its way out, it could die
+// holding the loader's lock.
+TEST_F(LifecycleTest, AStopWaitsForAThreadInItsOwnWait) {
+    SETTING.Resolution = 8000;
+    Pattern(0, "30,7000\n");
+    Enable(0, PLAY_PATTERN);
+    ASSERT_EQ(1, StartControl());
+    ASSERT_TRUE(WaitForMine(1, 5000));
+    double ms = TimeMs([] { StopControl(); });
+    EXPECT_GT(ms, 6000.0) << "terminated at the end of the stop's wait";
+}
+
 TEST_F(LifecycleTest, AStopWhilePausedIsPrompt) {
     Enable(0, PLAY_UTILIZATION);
     Pattern(1, "10,50\n90,50\n");

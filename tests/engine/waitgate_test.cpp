@@ -137,15 +137,14 @@ TEST(WaitGate, AStopWakesALongWaitAtOnce) {
 TEST(WaitGate, APauseWaitsForTheWriteInProgress) {
     // The write is announced in a word, not an event: the pause must still
     // see it and wait for its end.
-    static volatile LONG inWrite = 0;
     BoundWorker worker([](BoundWorker* w) {
         if (!BeginLedWrite(&w->context)) return;
-        InterlockedExchange(&inWrite, 1);
+        InterlockedExchange(&w->started, 2);
         Sleep(300);
         InterlockedIncrement(&w->writes);
         EndLedWrite(&w->context);
     });
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return inWrite != 0; }, 5000));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started == 2; }, 5000));
     ClosePauseGate();
     WaitContext* contexts[1] = {&worker.context};
     EXPECT_TRUE(WaitWritersIdle(contexts, 1, 3000));
@@ -193,11 +192,15 @@ TEST(WaitGate, AStopEndsAPausedThreadPromptly) {
 TEST(WaitGate, ShortWaitsKeepTheirLengthAfterAStop) {
     BoundWorker worker([](BoundWorker* w) {
         InterlockedExchange(&w->started, 2);
-        SleepWhileRunning(300, 500, &w->run);
+        int64_t t0 = MonotonicNow();
+        SleepWhileRunning(600, 1000, &w->run);
+        w->heldMs[0] = ElapsedMs(t0);
+        w->result = w->run;
     });
     ASSERT_TRUE(testsupport::WaitUntil([&] { return worker.started == 2; }, 5000));
-    int64_t t0 = MonotonicNow();
+    Sleep(100);
     worker.Stop();
     ASSERT_TRUE(worker.Join(5000));
-    EXPECT_GE(ElapsedMs(t0), 200.0);
+    ASSERT_EQ(0, worker.result) << "the stop came after the wait";
+    EXPECT_GE(worker.heldMs[0], 595.0);
 }
