@@ -4,6 +4,7 @@
 
 #include "base/device.h"
 #include "gpu/cnvgf.h"
+#include "gpu/zones.h"
 #include "simnvapi.h"
 
 using testsupport::SimMachine;
@@ -90,4 +91,20 @@ TEST(Zones, ColourKeptAndColourSetForEachZoneType) {
         EXPECT_EQ(c.written, w[0].Field("color"));
         EXPECT_EQ("60", w[0].Field("pct"));
     }
+}
+
+// Where a two-point program stands: the zone is left there on a pause.
+TEST(Zones, WhereATwoPointProgramStands) {
+    const ZoneBlink blink = {100, 500, 0, 700};
+    const ZoneBlink swapped = {0, 500, 100, 700};
+    const struct {
+        const ZoneBlink& blink;
+        uint64_t ms;
+        uint32_t pct;
+    } cases[] = {
+        {blink, 0, 100},       {blink, 499, 100},      {blink, 500, 0},       {blink, 1199, 0},
+        {blink, 1200, 100},    {blink, 1200 * 1000 + 500, 0},                  {swapped, 499, 0},
+        {swapped, 500, 100},   {swapped, 2400 + 1199, 100},                    {swapped, 0xFFFFFFFFFFull, 100},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.pct, ZoneBlinkBrightnessAt(c.blink, c.ms)) << c.blink.aPct << " " << c.ms;
 }
