@@ -259,6 +259,7 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     DEVICESLOT& slot = DeviceSlot[d];
     const DEVICE& device = SETTING.Device[d];
     if (slotWait[d].Stop) BindWaitContext(&slotWait[d]);
+    BindZoneWriter(&slot.Run);
     // Without its context the thread could not wait: it would flood the LED.
     bool canWait = BoundWaitContext() != nullptr;
 
@@ -267,6 +268,7 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     bool usable = NameDevice(slot, device, adapter, result);
     if (usable && canWait && device.Enable != 0) RunDevice(slot, device, adapter);
     adapter.UnloadDLL();
+    BindZoneWriter(nullptr);
     BindWaitContext(nullptr);
     return 0;
 }
