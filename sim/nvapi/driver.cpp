@@ -400,6 +400,15 @@ Status __cdecl GetFullName(void* handle, char* name) {
     return Done(OP_GPU_GetFullName, 0, st);
 }
 
+// The checks every GPU reading makes before it answers, in the driver's order:
+// the arguments, the record's version word, the GPU handle. ST_OK: go on.
+Status CheckGpuRecord(bool argumentsValid, uint32_t word, uint32_t expectedWord, const Gpu* gpu) {
+    if (!argumentsValid) return ST_INVALID_ARGUMENT;
+    if (word != expectedWord) return ST_INCOMPATIBLE_STRUCT_VERSION;
+    if (!gpu) return ST_EXPECTED_PHYSICAL_GPU_HANDLE;
+    return ST_OK;
+}
+
 Status __cdecl QueryIlluminationSupport(IlluminationParm* parm) {
     Guard guard;
     Refresh();
@@ -425,12 +434,10 @@ Status __cdecl GetIllumination(IlluminationParm* parm) {
     uint32_t word = parm ? parm->version : 0;
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetIllumination, gpu, &st)) {
-        if (!parm) st = ST_INVALID_ARGUMENT;
-        else if (word != ILLUMINATION_WORD) st = ST_INCOMPATIBLE_STRUCT_VERSION;
-        else if (!gpu) st = ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-        else if (!gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
-        else if (parm->Attribute >= LEGACY_ATTRIBUTES) st = ST_INVALID_ARGUMENT;
-        else {
+        st = CheckGpuRecord(parm != nullptr, word, ILLUMINATION_WORD, gpu);
+        if (st == ST_OK && !gpu->Supports(parm->Attribute)) st = ST_NOT_SUPPORTED;
+        if (st == ST_OK && parm->Attribute >= LEGACY_ATTRIBUTES) st = ST_INVALID_ARGUMENT;
+        if (st == ST_OK) {
             BoardLock lock(TheBoards());
             parm->value = gpu->board->legacy[parm->Attribute];
         }
@@ -488,15 +495,6 @@ void FillSensor(ThermalSensor* to, const Sensor& from) {
     to->defaultMaxTemp = 127;
     to->currentTemp = Value(from.temperature);
     to->target = from.target;
-}
-
-// The checks every GPU reading makes before it answers, in the driver's order:
-// the arguments, the record's version word, the GPU handle. ST_OK: go on.
-Status CheckGpuRecord(bool argumentsValid, uint32_t word, uint32_t expectedWord, const Gpu* gpu) {
-    if (!argumentsValid) return ST_INVALID_ARGUMENT;
-    if (word != expectedWord) return ST_INCOMPATIBLE_STRUCT_VERSION;
-    if (!gpu) return ST_EXPECTED_PHYSICAL_GPU_HANDLE;
-    return ST_OK;
 }
 
 Status __cdecl GetThermalSettings(void* handle, uint32_t index, ThermalSettings* settings) {
@@ -689,7 +687,8 @@ Status __cdecl ZonesGetControl(void* handle, ZoneControlParams* params) {
 
 // One line per zone entry of the record (or one with zone -1 when there is
 // no readable record): MS PID TID CALL DISPLAY GPU ZONE STATUS, the entry
-// as DescribeZoneEntry gives it, default=0|1.
+// as DescribeZoneEntry gives it, default=0|1, prio= the calling thread's
+// priority.
 volatile LONG g_zoneWrites = 0;
 
 void LogZoneWrite(void* handle, const ZoneControlParams* params, Status st) {
@@ -700,13 +699,14 @@ void LogZoneWrite(void* handle, const ZoneControlParams* params, Status st) {
     char head[128];
     std::snprintf(head, sizeof head, "%llu %lu %lu %ld %d %d", static_cast<unsigned long long>(Now()),
                   GetCurrentProcessId(), GetCurrentThreadId(), InterlockedIncrement(&g_zoneWrites), d, g);
+    std::string prio = " prio=" + std::to_string(GetThreadPriority(GetCurrentThread()));
     std::string lines;
     bool readable = params && params->version == ZONE_CONTROL_WORD && params->numIllumZonesControl > 0;
     uint32_t count = readable ? params->numIllumZonesControl : 0;
     if (count > ILLUM_MAX) count = ILLUM_MAX;
     for (uint32_t z = 0; z < count; ++z) {
         lines += std::string(head) + " " + std::to_string(z) + " " + std::to_string(st) + " " +
-                 DescribeZoneEntry(params->zones[z]) + " default=" + std::to_string(params->flags & 1) + "\n";
+                 DescribeZoneEntry(params->zones[z]) + " default=" + std::to_string(params->flags & 1) + prio + "\n";
     }
     if (!readable) lines = std::string(head) + " -1 " + std::to_string(st) + " -\n";
     AppendLine(log, lines);

@@ -108,6 +108,7 @@ const uint32_t ZONE_CONTROL_WORD = Word(6476, 1);
 
 // Offsets within a zone control entry.
 const uint32_t ZC_MANUAL = 8;           // R G B [W] brightness, or brightness alone
+const uint32_t ZC_TYPE_RESERVED = 72;   // the per-type reserved bytes, then the entry's own, to the end
 const uint32_t ZC_RGB_B = 12;           // RGB end point B (A is at ZC_MANUAL)
 const uint32_t ZC_RGB_TIMING = 16;
 const uint32_t ZC_RGBW_B = 13;

@@ -122,16 +122,33 @@ ZoneControl Initial(const Zone& zone) {
     return c;
 }
 
-// A setting the simulated controller can show: the type it has, a mode it
-// knows, brightness percentages up to 100, a cycle type it knows.
-bool Valid(const ZoneControl& c, const Zone& zone) {
-    if (c.type != zone.type) return false;
+bool AllZero(const uint8_t* bytes, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (bytes[i]) return false;
+    }
+    return true;
+}
+
+// What a controller refuses in one zone's entry, as a status (ST_OK: none):
+// another type than the zone's, a mode its device does not run, brightness
+// percentages above 100, a program that never repeats its cycle (group count
+// 0), lasts no time or names an unknown cycle type, reserved bytes that are
+// not zero.
+Status CheckEntry(const ZoneControl& c, const Zone& zone, const std::vector<IllumDevice>& devices) {
+    if (c.type != zone.type) return ST_INVALID_ARGUMENT;
+    if (c.ctrlMode != MODE_MANUAL && c.ctrlMode != MODE_PIECEWISE_LINEAR) return ST_INVALID_ARGUMENT;
     const uint8_t* entry = reinterpret_cast<const uint8_t*>(&c);
+    if (!AllZero(entry + ZC_TYPE_RESERVED, sizeof(ZoneControl) - ZC_TYPE_RESERVED)) return ST_INVALID_ARGUMENT;
+    if (zone.device >= devices.size() || !((devices[zone.device].modes >> c.ctrlMode) & 1)) return ST_NOT_SUPPORTED;
     Shape shape = ShapeOf(c.type);
-    if (c.ctrlMode == MODE_MANUAL) return entry[ZC_MANUAL + shape.colorBytes] <= 100;
-    if (c.ctrlMode != MODE_PIECEWISE_LINEAR) return false;
-    return entry[ZC_MANUAL + shape.colorBytes] <= 100 && entry[shape.endB + shape.colorBytes] <= 100 &&
-           U32(entry, shape.timing + PL_CYCLE) <= 2;
+    if (entry[ZC_MANUAL + shape.colorBytes] > 100) return ST_INVALID_ARGUMENT;
+    if (c.ctrlMode == MODE_MANUAL) return ST_OK;
+    const uint32_t t = shape.timing;
+    uint32_t cycle = U32(entry, t + PL_CYCLE);
+    uint32_t length = U16(entry, t + PL_RISE) + U16(entry, t + PL_FALL) + U16(entry, t + PL_A) + U16(entry, t + PL_B);
+    if (entry[shape.endB + shape.colorBytes] > 100 || cycle > 2 || entry[t + PL_GROUP] == 0 || length == 0)
+        return ST_INVALID_ARGUMENT;
+    return ST_OK;
 }
 
 std::string Color(const uint8_t* point, uint32_t bytes) {
@@ -240,12 +257,16 @@ Status FillZoneControl(const Gpu& gpu, ZoneControlParams* params) {
 
 Status ApplyZoneControl(Gpu& gpu, const ZoneControlParams& params) {
     if (gpu.zones.empty()) return ST_NOT_SUPPORTED;
-    if (params.numIllumZonesControl != gpu.zones.size()) return ST_INVALID_ARGUMENT;
+    // The default set is the board's own: a write names the active one, and
+    // the flag word's other bits and the reserved bytes are zero.
+    if (params.flags != 0 || !AllZero(params.reserved, sizeof params.reserved) ||
+        params.numIllumZonesControl > ILLUM_MAX || params.numIllumZonesControl != gpu.zones.size())
+        return ST_INVALID_ARGUMENT;
     for (size_t i = 0; i < gpu.zones.size(); ++i) {
-        if (!Valid(params.zones[i], gpu.zones[i])) return ST_INVALID_ARGUMENT;
+        Status st = CheckEntry(params.zones[i], gpu.zones[i], gpu.illumDevices);
+        if (st != ST_OK) return st;
     }
-    ZoneControl* set = (params.flags & 1) ? gpu.board->defaults : gpu.board->active;
-    std::copy(params.zones, params.zones + gpu.zones.size(), set);
+    std::copy(params.zones, params.zones + gpu.zones.size(), gpu.board->active);
     return ST_OK;
 }
 

@@ -230,13 +230,16 @@ int StartControl() {
         slot.Run = 1;
         DWORD id = 0;
         slot.Thread = CreateThread(nullptr, 0, ControlThread, reinterpret_cast<LPVOID>(static_cast<intptr_t>(d)),
-                                   0, &id);
+                                   CREATE_SUSPENDED, &id);
         slot.ThreadId = id;
         if (slot.Thread) {
+            // Idle before it runs: lowered later, it could be lowered in the
+            // middle of a zone write that holds the lock at normal priority.
+            SetThreadPriority(slot.Thread, THREAD_PRIORITY_IDLE);
+            ResumeThread(slot.Thread);
             // A thread that dies before naming its device must not hang the GUI.
             HANDLE handshake[2] = {slot.Event, slot.Thread};
             WaitForMultipleObjects(2, handshake, FALSE, INFINITE);
-            SetThreadPriority(slot.Thread, THREAD_PRIORITY_IDLE);
         } else {
             CloseWaitContext(&slotWait[d]);
             result = 0;
@@ -320,6 +323,7 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     DEVICESLOT& slot = DeviceSlot[d];
     const DEVICE& device = SETTING.Device[d];
     if (slotWait[d].Stop) BindWaitContext(&slotWait[d]);
+    BindZoneWriter(&slot.Run);
     // Without its context the thread could not wait: it would flood the LED.
     bool canWait = BoundWaitContext() != nullptr;
 
@@ -329,6 +333,7 @@ DWORD WINAPI ControlThread(LPVOID deviceIndex) {
     if (usable && canWait && device.Enable != 0) RunDevice(slot, device, adapter);
     slotWait[d].Leaving = 1;
     adapter.UnloadDLL();
+    BindZoneWriter(nullptr);
     BindWaitContext(nullptr);
     return 0;
 }

@@ -220,12 +220,16 @@ bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable) {
     }
 }
 
-void WaitForStopOrPause(WaitContext* context) {
+bool WaitForStopOrPause(WaitContext* context, int64_t due) {
     while (*context->Run != 0 && !PauseGateClosed()) {
+        int64_t left = due - MonotonicNow();
+        if (left <= 0) return false;
+        DWORD ms = WaitMilliseconds(left);
         HANDLE handles[2] = {context->Stop, pausedEvent};
-        if (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_FAILED) Sleep(10);
+        if (WaitForMultipleObjects(2, handles, FALSE, ms) == WAIT_FAILED) Sleep(ms < 10 ? ms : 10);
         CountWakeup();
     }
+    return true;
 }
 
 uint32_t DeviceThreadWakeups() { return static_cast<uint32_t>(wakeups); }

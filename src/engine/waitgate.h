@@ -73,9 +73,10 @@ void EndLedWrite(WaitContext* context);
 // A wait that RestartSchedules ends answers true as well.
 bool WaitUntilDue(WaitContext* context, int64_t due, bool stoppable);
 
-// Waits, however long it takes, until the thread is asked to stop (its run
-// flag is 0) or control is paused: for a thread whose LED runs by itself.
-void WaitForStopOrPause(WaitContext* context);
+// Waits until the thread is asked to stop (its run flag is 0) or control is
+// paused (true), or until `due` (false): for a thread whose LED runs by
+// itself and is looked at now and then.
+bool WaitForStopOrPause(WaitContext* context, int64_t due);
 
 // How many times device threads have woken from a blocking wait, in total.
 uint32_t DeviceThreadWakeups();

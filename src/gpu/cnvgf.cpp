@@ -188,6 +188,10 @@ bool CNVGF::StartZoneProgram(uint32_t attribute, const ZoneBlink& blink, uint32_
     return IsZoneAttribute(attribute) && WriteZoneBlink(Gpu(), ZoneOfAttribute(attribute), blink, color);
 }
 
+bool CNVGF::ZoneProgramRuns(uint32_t attribute, const ZoneBlink& blink, uint32_t color) {
+    return IsZoneAttribute(attribute) && ZonePlaysBlink(Gpu(), ZoneOfAttribute(attribute), blink, color);
+}
+
 bool CNVGF::GetPstate(unsigned* pstate) {
     NV_GPU_PERF_PSTATE_ID current = NVAPI_GPU_PERF_PSTATE_UNDEFINED;
     if (NvAPI_GPU_GetCurrentPstate(Gpu(), &current) != NVAPI_OK) return false;

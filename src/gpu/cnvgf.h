@@ -45,11 +45,13 @@ public:
     bool SetLuminance(uint32_t attribute, uint32_t value, uint32_t color = 0);
 
     // Zones of the selected GPU (attribute 2 + z): what the driver says of
-    // the zone, whether its hardware runs programs, and handing it one.
+    // the zone, whether its hardware runs programs, handing it one, and
+    // whether it still runs it.
     uint32_t DescribeZones(ZoneDescription* zones);  // up to 32; `zones` may be null
     bool DescribeZone(uint32_t attribute, ZoneDescription* out);
     bool ZoneRunsPrograms(uint32_t attribute);
     bool StartZoneProgram(uint32_t attribute, const ZoneBlink& blink, uint32_t color);
+    bool ZoneProgramRuns(uint32_t attribute, const ZoneBlink& blink, uint32_t color);
 
     // Readings: true on success; the out value is left untouched otherwise.
     bool GetPstate(unsigned* pstate);

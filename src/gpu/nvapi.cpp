@@ -16,9 +16,6 @@ typedef NvAPI_Status(NVAPI_CALL* NvInitializeProc)();
 typedef void(NVAPI_CALL* NvPreNoticeProc)(NvU32 id, NvU32* scratch);
 typedef void(NVAPI_CALL* NvPostNoticeProc)(NvU32 id, NvU32* scratch, NvAPI_Status status);
 
-const int UNLOAD_WAIT_SLEEPS = 10;
-const DWORD UNLOAD_WAIT_MS = 100;
-
 enum Operation {
     OP_GetInterfaceVersionString,
     OP_EnumNvidiaDisplayHandle,
@@ -52,9 +49,6 @@ NvQueryInterfaceProc volatile g_query;
 NvPreNoticeProc volatile g_preNotice;
 NvPostNoticeProc volatile g_postNotice;
 volatile LONG g_generation;
-DWORD volatile g_headerStamp;
-volatile LONG g_inUse;
-volatile LONG g_unloading;
 char g_libraryPath[MAX_PATH];
 char g_testDirectory[MAX_PATH];  // "" for the system directory
 
@@ -82,25 +76,12 @@ CRITICAL_SECTION* Lock() {
     return &g_lock;
 }
 
-void Uncount() { InterlockedDecrement(&g_inUse); }
-
 // Per thread: each control thread owns one adapter and rebinds it alone.
 thread_local bool t_bindingLost = false;
 
 NvAPI_Status Noted(NvAPI_Status status) {
     if (NvApiBindingLost(status)) t_bindingLost = true;
     return status;
-}
-
-// The checksum of the module's PE header, or its time stamp where the checksum
-// is 0: what tells a replaced library from the one recorded at load time.
-DWORD HeaderStamp(HMODULE module) {
-    const BYTE* base = reinterpret_cast<const BYTE*>(module);
-    const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-    if (dos->e_magic != IMAGE_DOS_SIGNATURE) return 0;
-    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    if (nt->Signature != IMAGE_NT_SIGNATURE) return 0;
-    return nt->OptionalHeader.CheckSum != 0 ? nt->OptionalHeader.CheckSum : nt->FileHeader.TimeDateStamp;
 }
 
 // Loads `name` from the system directory only: never from the program's
@@ -125,13 +106,10 @@ HMODULE LoadFromSystemDirectory(const char* name) {
 // Loads and initialises the driver. On success the generation is raised and
 // everything a caller reads is filled before the new module is published, so
 // a thread that sees the module on the fast path also sees its generation,
-// entries and path; on failure the call is uncounted and the library freed.
+// entries and path; on failure the library is freed. Under the lock.
 NvAPI_Status LoadDriver() {
     HMODULE module = LoadFromSystemDirectory(DRIVER_LIBRARY);
-    if (!module) {
-        Uncount();
-        return NVAPI_LIBRARY_NOT_FOUND;
-    }
+    if (!module) return NVAPI_LIBRARY_NOT_FOUND;
     NvAPI_Status status = NVAPI_ERROR;
     NvQueryInterfaceProc query =
         reinterpret_cast<NvQueryInterfaceProc>(reinterpret_cast<void*>(GetProcAddress(module, "nvapi_QueryInterface")));
@@ -139,7 +117,6 @@ NvAPI_Status LoadDriver() {
     if (initialize) status = initialize();
     if (status != NVAPI_OK) {
         FreeLibrary(module);
-        Uncount();
         return status;
     }
     void* pre = query(NVID_PreCallNotice);
@@ -152,38 +129,23 @@ NvAPI_Status LoadDriver() {
     if (n == 0 || n >= MAX_PATH) path[0] = '\0';
     std::memcpy(g_libraryPath, path, sizeof path);
     g_query = query;
-    g_headerStamp = HeaderStamp(module);
     InterlockedIncrement(&g_generation);
     InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&g_module), module);
     return NVAPI_OK;
 }
 
-// Makes sure the driver is loaded and counts the call as in use. Returns
-// NVAPI_OK (with *fresh telling a load that happened just now) or a failure
-// status, in which case the call is not counted.
+// Makes sure the driver is loaded. Returns NVAPI_OK (with *fresh telling a
+// load that happened just now) or a failure status.
 NvAPI_Status Acquire(bool* fresh) {
     *fresh = false;
-    for (int sleeps = 0; g_unloading; ++sleeps) {
-        if (sleeps == UNLOAD_WAIT_SLEEPS) return NVAPI_ERROR;
-        Sleep(UNLOAD_WAIT_MS);
+    if (g_module) return NVAPI_OK;
+    EnterCriticalSection(Lock());
+    NvAPI_Status status = NVAPI_OK;
+    if (!g_module) {
+        status = LoadDriver();
+        *fresh = status == NVAPI_OK;
     }
-    InterlockedIncrement(&g_inUse);
-    HMODULE module = g_module;
-    if (!module) {
-        EnterCriticalSection(Lock());
-        module = g_module;
-        if (!module) {
-            NvAPI_Status status = LoadDriver();
-            LeaveCriticalSection(Lock());
-            *fresh = status == NVAPI_OK;
-            return status;
-        }
-        LeaveCriticalSection(Lock());
-    }
-    if (HeaderStamp(module) == g_headerStamp) return NVAPI_OK;
-    // The library under our handle is no longer the one we initialised.
-    NvAPI_Status status = LoadDriver();
-    *fresh = status == NVAPI_OK;
+    LeaveCriticalSection(Lock());
     return status;
 }
 
@@ -222,10 +184,7 @@ NvAPI_Status Call(Operation op, Args... args) {
     void* entry = fresh ? nullptr : KeptEntry(op, generation);
     if (!entry) {
         entry = g_query(OPERATION_IDS[op]);
-        if (!entry) {
-            Uncount();
-            return NVAPI_NO_IMPLEMENTATION;
-        }
+        if (!entry) return NVAPI_NO_IMPLEMENTATION;
         Keep(op, entry, generation);
     }
     NvU32 scratch[2] = {0, 0};
@@ -234,7 +193,6 @@ NvAPI_Status Call(Operation op, Args... args) {
     if (pre) pre(OPERATION_IDS[op], scratch);
     status = reinterpret_cast<Entry>(entry)(args...);
     if (post) post(OPERATION_IDS[op], scratch, status);
-    Uncount();
     return Noted(status);
 }
 
@@ -242,9 +200,7 @@ NvAPI_Status Call(Operation op, Args... args) {
 
 NvAPI_Status NvAPI_Initialize() {
     bool fresh;
-    NvAPI_Status status = Acquire(&fresh);
-    if (status == NVAPI_OK) Uncount();
-    return Noted(status);
+    return Noted(Acquire(&fresh));
 }
 
 bool NvApiBindingLost(NvAPI_Status status) {
@@ -263,13 +219,9 @@ bool NvApiTakeBindingLoss() {
 NvAPI_Status NvApiReinitialize() {
     bool fresh;
     NvAPI_Status status = Acquire(&fresh);
-    if (status != NVAPI_OK) return Noted(status);
-    if (!fresh) {
-        NvInitializeProc initialize = reinterpret_cast<NvInitializeProc>(g_query(NVID_Initialize));
-        status = initialize ? initialize() : NVAPI_NO_IMPLEMENTATION;
-    }
-    Uncount();
-    return Noted(status);
+    if (status != NVAPI_OK || fresh) return Noted(status);
+    NvInitializeProc initialize = reinterpret_cast<NvInitializeProc>(g_query(NVID_Initialize));
+    return Noted(initialize ? initialize() : NVAPI_NO_IMPLEMENTATION);
 }
 
 NvAPI_Status NvAPI_GetInterfaceVersionString(NvAPI_ShortString szDesc) {
@@ -341,7 +293,6 @@ const char* NvApiLibraryPath() { return g_libraryPath; }
 
 void NvApiReloadForTest(const char* directory) {
     EnterCriticalSection(Lock());
-    g_unloading = 1;
     HMODULE module = g_module;
     g_module = nullptr;
     g_query = nullptr;
@@ -351,6 +302,5 @@ void NvApiReloadForTest(const char* directory) {
     if (module) FreeLibrary(module);
     g_testDirectory[0] = '\0';
     if (directory && std::strlen(directory) < sizeof g_testDirectory) std::strcpy(g_testDirectory, directory);
-    g_unloading = 0;
     LeaveCriticalSection(Lock());
 }

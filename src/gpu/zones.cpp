@@ -2,52 +2,74 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "base/device.h"
 
 namespace {
 
-// ---- One lock per GPU ------------------------------------------------------
+// ---- One lock for every zone edit -----------------------------------------
 
-// The GPUs whose zones were written, each with its lock. A process drives a
-// handful of boards; should more handles than slots turn up, they share the
-// last lock, which is still correct, only coarser.
-constexpr int kLockSlots = 64;
-struct GpuLockSlot {
-    NvPhysicalGpuHandle gpu;
-    SRWLOCK lock;
-};
-GpuLockSlot lockSlots[kLockSlots];
-int lockSlotsUsed = 0;
-SRWLOCK lockTable = SRWLOCK_INIT;
+// The record carries every zone of a GPU, so two read-modify-writes that
+// overlap undo one another, whether they run in one process or in the
+// resident program and the command-line mode side by side. One named mutex
+// serialises them all (they are short and a few a second). A holder that died
+// inside a hung driver call leaves it abandoned, and the next writer takes it.
+HANDLE volatile zoneLock;
+thread_local volatile int32_t* zoneWriterRun;
 
-SRWLOCK* LockOf(NvPhysicalGpuHandle gpu) {
-    AcquireSRWLockExclusive(&lockTable);
-    int i = 0;
-    while (i < lockSlotsUsed && lockSlots[i].gpu != gpu) ++i;
-    if (i == lockSlotsUsed) {
-        if (lockSlotsUsed < kLockSlots) {
-            lockSlots[i].gpu = gpu;
-            ++lockSlotsUsed;
-        } else {
-            i = kLockSlots - 1;
-        }
-    }
-    SRWLOCK* lock = &lockSlots[i].lock;
-    ReleaseSRWLockExclusive(&lockTable);
-    return lock;
+HANDLE ZoneLockHandle() {
+    HANDLE lock = zoneLock;
+    if (lock) return lock;
+    HANDLE made = CreateMutexA(nullptr, FALSE, ZONE_LOCK_NAME);
+    if (!made) return nullptr;
+    HANDLE prior = InterlockedCompareExchangePointer(reinterpret_cast<PVOID volatile*>(&zoneLock), made, nullptr);
+    if (!prior) return made;
+    CloseHandle(made);
+    return prior;
 }
 
-class GpuZoneLock {
+// A bound writer waits while its run flag stays up, looking at it once a
+// slice, and gives the write up when the flag drops. A writer already
+// stopped (the write that leaves its LED as it ends) and an unbound caller
+// wait ZONE_LOCK_BOUND_MS at most.
+bool TakeZoneLock(HANDLE lock) {
+    volatile int32_t* run = zoneWriterRun;
+    if (!run || *run == 0) {
+        DWORD r = WaitForSingleObject(lock, ZONE_LOCK_BOUND_MS);
+        return r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    for (;;) {
+        DWORD r = WaitForSingleObject(lock, 50);
+        if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) return true;
+        if (r != WAIT_TIMEOUT || *run == 0) return false;
+    }
+}
+
+// Holds the zone lock at normal priority: an idle-priority control thread
+// preempted while it holds the lock would stall the window thread's writes
+// and the command-line mode until the scheduler's starvation boost.
+class ZoneLock {
 public:
-    explicit GpuZoneLock(NvPhysicalGpuHandle gpu) : lock_(LockOf(gpu)) { AcquireSRWLockExclusive(lock_); }
-    ~GpuZoneLock() { ReleaseSRWLockExclusive(lock_); }
-    GpuZoneLock(const GpuZoneLock&) = delete;
-    GpuZoneLock& operator=(const GpuZoneLock&) = delete;
+    ZoneLock() : lock_(ZoneLockHandle()), priority_(GetThreadPriority(GetCurrentThread())) {
+        raised_ = priority_ != THREAD_PRIORITY_ERROR_RETURN && priority_ < THREAD_PRIORITY_NORMAL &&
+                  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL);
+        held_ = lock_ && TakeZoneLock(lock_);
+    }
+    ~ZoneLock() {
+        if (held_) ReleaseMutex(lock_);
+        if (raised_) SetThreadPriority(GetCurrentThread(), priority_);
+    }
+    ZoneLock(const ZoneLock&) = delete;
+    ZoneLock& operator=(const ZoneLock&) = delete;
+    bool Held() const { return held_; }
 
 private:
-    SRWLOCK* lock_;
+    HANDLE lock_;
+    int priority_;
+    bool raised_;
+    bool held_;
 };
 
 // ---- Editing one zone's entry ----------------------------------------------
@@ -107,13 +129,15 @@ NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_DATA_PIECEWISE_LINEAR* TimingOf(NV_GPU_CLIENT_I
     }
 }
 
+// End point B, found in the union's bytes like point A.
 NvU8* EndPointB(NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_V1& entry) {
     switch (entry.type) {
-    case NV_GPU_CLIENT_ILLUM_ZONE_TYPE_RGB: return &entry.data.rgb.data.piecewiseLinearRGB.rgbParams[1].colorR;
-    case NV_GPU_CLIENT_ILLUM_ZONE_TYPE_RGBW: return &entry.data.rgbw.data.piecewiseLinearRGBW.rgbwParams[1].colorR;
-    case NV_GPU_CLIENT_ILLUM_ZONE_TYPE_COLOR_FIXED:
-        return &entry.data.colorFixed.data.piecewiseLinear.params[1].brightnessPct;
-    default: return &entry.data.singleColor.data.piecewiseLinear.params[1].brightnessPct;
+    case NV_GPU_CLIENT_ILLUM_ZONE_TYPE_RGB:
+        return UnionBytes(entry) + offsetof(NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_DATA_PIECEWISE_LINEAR_RGB, rgbParams[1]);
+    case NV_GPU_CLIENT_ILLUM_ZONE_TYPE_RGBW:
+        return UnionBytes(entry) + offsetof(NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_DATA_PIECEWISE_LINEAR_RGBW, rgbwParams[1]);
+    default:
+        return UnionBytes(entry) + offsetof(NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_DATA_PIECEWISE_LINEAR_BRIGHTNESS, params[1]);
     }
 }
 
@@ -135,17 +159,37 @@ bool EditBlink(NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_V1& entry, const ZoneBlink& blin
     return true;
 }
 
+// Whether `entry` runs `blink` as EditBlink would have set it from there:
+// the mode, both end points and the timing; what lies past them is not
+// looked at.
+bool RunsBlink(const NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_V1& entry, const ZoneBlink& blink, uint32_t color) {
+    NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_V1 wanted = entry;
+    if (entry.ctrlMode != NV_GPU_CLIENT_ILLUM_CTRL_MODE_PIECEWISE_LINEAR || !EditBlink(wanted, blink, color))
+        return false;
+    NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_V1 shown = entry;
+    unsigned point = ShapeOf(entry.type).colorBytes + 1;
+    return std::memcmp(UnionBytes(wanted), UnionBytes(shown), point) == 0 &&
+           std::memcmp(EndPointB(wanted), EndPointB(shown), point) == 0 &&
+           std::memcmp(TimingOf(wanted), TimingOf(shown), sizeof *TimingOf(wanted)) == 0;
+}
+
+// The active settings of every zone; false when the driver gives none that
+// hold `zone`.
+bool ReadZones(NvPhysicalGpuHandle gpu, uint32_t zone, NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1* params) {
+    std::memset(params, 0, sizeof *params);
+    params->version = NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_VER;
+    if (NvAPI_GPU_ClientIllumZonesGetControl(gpu, params) != NVAPI_OK) return false;
+    return zone < params->numIllumZonesControl && params->numIllumZonesControl <= NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX;
+}
+
 // Read the active settings of every zone, change one, write them all back.
 template <typename Edit>
 bool EditZone(NvPhysicalGpuHandle gpu, uint32_t zone, Edit edit) {
     if (zone >= NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX) return false;
-    GpuZoneLock lock(gpu);
+    ZoneLock lock;
+    if (!lock.Held()) return false;
     NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1 params;
-    std::memset(&params, 0, sizeof params);
-    params.version = NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_VER;
-    if (NvAPI_GPU_ClientIllumZonesGetControl(gpu, &params) != NVAPI_OK) return false;
-    if (zone >= params.numIllumZonesControl || params.numIllumZonesControl > NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX)
-        return false;
+    if (!ReadZones(gpu, zone, &params)) return false;
     // The write goes to the active set, whatever the driver left in the word.
     params.flags &= ~NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_DEFAULT;
     if (!edit(params.zones[zone])) return false;
@@ -193,6 +237,8 @@ bool ZoneRunsPrograms(NvPhysicalGpuHandle gpu, uint32_t zone) {
     return (devices.devices[description.device].ctrlModeMask >> NV_GPU_CLIENT_ILLUM_CTRL_MODE_PIECEWISE_LINEAR) & 1;
 }
 
+void BindZoneWriter(volatile int32_t* run) { zoneWriterRun = run; }
+
 uint32_t ZoneBrightness(uint32_t value) { return value > 100 ? 100 : value; }
 
 uint32_t ZoneBlinkBrightnessAt(const ZoneBlink& blink, uint64_t elapsedMs) {
@@ -211,4 +257,10 @@ bool WriteZoneBlink(NvPhysicalGpuHandle gpu, uint32_t zone, const ZoneBlink& bli
     return EditZone(gpu, zone, [&](NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_V1& entry) {
         return EditBlink(entry, blink, color);
     });
+}
+
+bool ZonePlaysBlink(NvPhysicalGpuHandle gpu, uint32_t zone, const ZoneBlink& blink, uint32_t color) {
+    if (zone >= NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX) return false;
+    NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1 params;
+    return ReadZones(gpu, zone, &params) && RunsBlink(params.zones[zone], blink, color);
 }

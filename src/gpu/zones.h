@@ -1,8 +1,8 @@
 // Illumination zones as LEDs of their own: attribute 2 + z names zone z of a
 // GPU's client illumination. The driver takes the settings of all zones of a
 // GPU in one record, so a write reads the record, changes one zone and writes
-// it back, under a lock per GPU: two threads driving two zones of one board
-// never undo each other's write.
+// it back, under one named lock for the session: two threads or two
+// processes driving two zones of one board never undo each other's write.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +12,18 @@
 constexpr uint32_t ZONE_ATTRIBUTE_BASE = 2;
 constexpr bool IsZoneAttribute(uint32_t attribute) { return attribute >= ZONE_ATTRIBUTE_BASE; }
 constexpr uint32_t ZoneOfAttribute(uint32_t attribute) { return attribute - ZONE_ATTRIBUTE_BASE; }
+
+// The session-wide mutex every zone edit holds, in any process.
+constexpr char ZONE_LOCK_NAME[] = "GlimmerdeckZoneEdit";
+// How long a caller without a run flag, or one whose flag is down, waits for
+// that lock before it gives the write up.
+constexpr unsigned long ZONE_LOCK_BOUND_MS = 1000;
+
+// Binds the calling thread's run flag (null unbinds): a zone write of that
+// thread waits for the lock while the flag is up, however long it takes, and
+// is given up when the flag drops meanwhile; once it is down, the thread
+// waits as an unbound caller does.
+void BindZoneWriter(volatile int32_t* run);
 
 // What the driver says of one zone.
 struct ZoneDescription {
@@ -51,3 +63,7 @@ uint32_t ZoneBlinkBrightnessAt(const ZoneBlink& blink, uint64_t elapsedMs);
 bool WriteZoneManual(NvPhysicalGpuHandle gpu, uint32_t zone, uint32_t brightness, uint32_t color);
 // Zone `zone` running `blink` in piecewise-linear mode; colour as above.
 bool WriteZoneBlink(NvPhysicalGpuHandle gpu, uint32_t zone, const ZoneBlink& blink, uint32_t color);
+// Whether zone `zone` still runs `blink` (mode, end points, timing) as
+// WriteZoneBlink left it; one read, no write. False when the driver does not
+// answer.
+bool ZonePlaysBlink(NvPhysicalGpuHandle gpu, uint32_t zone, const ZoneBlink& blink, uint32_t color);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -266,4 +267,67 @@ TEST(SimDriver, AResetRefusesOldHandlesAndAnAdapterBindsAgainOncePerPeriod) {
     EXPECT_EQ(1, SetLuminanceOnce(50, 0, 0, 0));
     ASSERT_FALSE(sim.Sets().empty());
     EXPECT_EQ(50, sim.Sets().back().value);
+}
+
+// What a board refuses in a zone write: each row changes the record as the
+// driver gave it. Zone 0 (RGB) sits at 76, zone 1 (colour-fixed, behind a
+// device that runs manual mode only) at 276.
+TEST(SimDriver, ZoneWritesABoardRefuses) {
+    SimNvapi sim;
+    SimMachine m;
+    m.Gpu(0, 0).zones = "rgb@top fixed@front#1";
+    m.Gpu(0, 0).illumDevices = "mcu:3 single:1";
+    ASSERT_TRUE(sim.Write(m));
+    ASSERT_EQ(NVAPI_OK, NvAPI_Initialize());
+    NvDisplayHandle display = nullptr;
+    NvPhysicalGpuHandle gpus[NVAPI_MAX_PHYSICAL_GPUS] = {};
+    NvU32 count = 0;
+    ASSERT_EQ(NVAPI_OK, NvAPI_EnumNvidiaDisplayHandle(0, &display));
+    ASSERT_EQ(NVAPI_OK, NvAPI_GetPhysicalGPUsFromDisplay(display, gpus, &count));
+
+    typedef unsigned char* Record;
+    auto u16 = [](Record r, size_t at, uint16_t v) { std::memcpy(r + at, &v, 2); };
+    auto u32 = [](Record r, size_t at, uint32_t v) { std::memcpy(r + at, &v, 4); };
+    // Zone 0 blinking: 500 ms each end point, repeated.
+    auto program = [&](Record r) {
+        u32(r, 80, 1);
+        u32(r, 92, 2);
+        r[96] = 1;
+        u16(r, 102, 500);
+        u16(r, 104, 500);
+    };
+    const struct {
+        const char* why;
+        std::function<void(Record)> change;
+        NvAPI_Status status;
+    } cases[] = {
+        {"as read", [](Record) {}, NVAPI_OK},
+        {"a program", program, NVAPI_OK},
+        {"the default set", [&](Record r) { r[4] = 1; }, -5},
+        {"a reserved flag bit", [&](Record r) { r[4] = 2; }, -5},
+        {"the record's reserved bytes", [&](Record r) { r[75] = 1; }, -5},
+        {"a zone's per-type reserved bytes", [&](Record r) { r[76 + 72] = 1; }, -5},
+        {"a zone's own reserved bytes", [&](Record r) { r[276 + 199] = 1; }, -5},
+        {"a program on a device that runs none",
+         [&](Record r) {
+             u32(r, 280, 1);
+             u32(r, 288, 2);
+             r[292] = 1;
+             u16(r, 298, 500);
+         },
+         -104},
+        {"group count 0", [&](Record r) { program(r), r[96] = 0; }, -5},
+        {"a cycle of no length", [&](Record r) { program(r), u16(r, 102, 0), u16(r, 104, 0); }, -5},
+        {"an unknown cycle type", [&](Record r) { program(r), u32(r, 92, 3); }, -5},
+        {"end point B above 100 %", [&](Record r) { program(r), r[91] = 101; }, -5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_V1 params = {};
+        params.version = NV_GPU_CLIENT_ILLUM_ZONE_CONTROL_PARAMS_VER;
+        ASSERT_EQ(NVAPI_OK, NvAPI_GPU_ClientIllumZonesGetControl(gpus[0], &params));
+        ASSERT_EQ(2u, params.numIllumZonesControl);
+        c.change(reinterpret_cast<Record>(&params));
+        EXPECT_EQ(c.status, NvAPI_GPU_ClientIllumZonesSetControl(gpus[0], &params));
+    }
 }
