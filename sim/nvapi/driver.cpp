@@ -160,6 +160,7 @@ void ReadConfiguration() {
         if (s.loaded && !s.configPath.empty()) Trace("config %s unreadable: built-in machine", path.c_str());
         if (!s.loaded || !s.configPath.empty()) {
             s.machine = Machine::Default();
+            if (s.initializedAt != UINT32_MAX) s.initializedAt = 0;  // a machine without resets
             s.boards.Adopt("", "", s.machine, 0);
         }
         s.configPath.clear();
@@ -181,7 +182,11 @@ void ReadConfiguration() {
     // since is not.
     uint64_t tick = GetTickCount64();
     uint64_t sinceWritten = age > 0 ? static_cast<uint64_t>(age / 10000) : 0;
-    s.boards.Adopt(path, text, s.machine, s.machine.EventsBy(sinceWritten < tick ? tick - sinceWritten : 0));
+    uint64_t writtenAt = sinceWritten < tick ? tick - sinceWritten : 0;
+    s.boards.Adopt(path, text, s.machine, s.machine.EventsBy(writtenAt));
+    // The same goes for the driver's initialisation: the resets that began
+    // before the file was written are behind an initialised process.
+    if (s.initializedAt != UINT32_MAX) s.initializedAt = s.machine.ResetsBy(writtenAt);
     s.configPath = path;
     s.configText = text;
     s.loaded = true;
