@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/glimmessages.h"
 #include "app/traymenu.h"
@@ -62,6 +63,17 @@ std::string Key(int d, int g, int a) {
     return std::to_string(d) + "," + std::to_string(g) + "," + std::to_string(a);
 }
 
+// How long a simulated driver reset keeps the driver away, and how long after
+// a reset's end or a resume every LED has to be written again.
+const ULONGLONG kOutageMs = 3000;
+const ULONGLONG kComeBackMs = 10000;
+
+// A moment after which every LED must be written again.
+struct Recovery {
+    ULONGLONG at;
+    bool checked;
+};
+
 }  // namespace
 
 int RunSoakDrive(const Options& options) {
@@ -107,7 +119,9 @@ int RunSoakDrive(const Options& options) {
 
     const uint64_t toggles = Scaled(1000, options.minutes), sets = Scaled(10000, options.minutes),
                    dialogs = Scaled(100, options.minutes), saves = Scaled(100, options.minutes),
-                   restarts = debug ? Scaled(10, options.minutes) : 0;
+                   restarts = debug ? Scaled(10, options.minutes) : 0,
+                   // The driver run: a driver reset every few minutes, a sleep between two.
+                   resets = debug ? 0 : Scaled(20, options.minutes), sleeps = resets;
     uint64_t toggled = 0, setsDone = 0, dialogsDone = 0, dialogsFailed = 0, savesDone = 0, restarted = 0,
              methods = 0, unanswered = 0, wrongSets = 0;
     Rng rng(options.seed);
@@ -122,6 +136,45 @@ int RunSoakDrive(const Options& options) {
         Fail("drive: no answer within 20 s to 0x%04X at %.0f s", message, SecondsSince(start));
         return false;
     };
+    uint64_t resetsDone = 0, sleepsDone = 0, cameBack = 0, stayedAway = 0;
+    ULONGLONG quietUntil = 0, slowestBack = 0;
+    std::string events;  // every reset and sleep so far: the driver counts them for its handles
+    std::vector<Recovery> recoveries;
+    auto addEvent = [&](const std::string& line) {
+        events += line + "\n";
+        machine.extra = events;
+        testsupport::WaitUntil([&] { return sim.Write(machine); }, 5000, 5);
+    };
+    // Every LED written by the program within kComeBackMs of the moment.
+    auto checkRecoveries = [&](bool all) {
+        ULONGLONG now = GetTickCount64();
+        std::vector<testsupport::SimSet> sets;
+        for (Recovery& r : recoveries) {
+            if (r.checked || (!all && now < r.at + kComeBackMs)) continue;
+            if (sets.empty()) sets = sim.SetsOf(program.Pid());
+            r.checked = true;
+            ULONGLONG latest = 0;
+            bool every = true;
+            for (const auto& led : kLed) {
+                ULONGLONG first = 0;
+                for (const auto& w : sets)
+                    if (w.status == 0 && w.ms >= r.at && w.ms <= r.at + kComeBackMs && w.display == led[0] &&
+                        w.gpu == led[1] && w.attribute == led[2]) {
+                        first = w.ms;
+                        break;
+                    }
+                if (!first) every = false;
+                else latest = std::max<ULONGLONG>(latest, first - r.at);
+            }
+            if (every) {
+                ++cameBack;
+                slowestBack = std::max(slowestBack, latest);
+            } else if (stayedAway++ < 5) {
+                Fail("drive: not every LED written within %llu ms of the reset or resume at %.0f s", kComeBackMs,
+                     (r.at - start) / 1000.0);
+            }
+        }
+    };
     for (;;) {
         ULONGLONG elapsed = GetTickCount64() - start;
         if (elapsed >= length) break;
@@ -129,6 +182,29 @@ int RunSoakDrive(const Options& options) {
             died = true;
             Fail("drive: the program ended by itself at %.0f s (exit code follows in the verdict)", elapsed / 1000.0);
             break;
+        }
+        checkRecoveries(false);
+        if (resetsDone < DueMidway(resets, elapsed, length)) {
+            ULONGLONG at = GetTickCount64() + 200;
+            addEvent("reset = " + std::to_string(at) + ":" + std::to_string(kOutageMs));
+            recoveries.push_back({at + kOutageMs, false});
+            // Other programs' sets and restarts would fail in the outage: the
+            // run holds them back until the driver is there again.
+            quietUntil = at + kOutageMs + 500;
+            ++resetsDone;
+        }
+        if (sleepsDone < Due(sleeps, elapsed, length) && GetTickCount64() >= quietUntil) {
+            send(WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+            addEvent("sleep = " + std::to_string(GetTickCount64() + 100));
+            Sleep(1500);
+            recoveries.push_back({GetTickCount64(), false});
+            send(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+            ++sleepsDone;
+        }
+        if (GetTickCount64() < quietUntil) {
+            send(WM_NULL, 0, 0);
+            Sleep(50);
+            continue;
         }
         for (; toggled < Due(toggles, elapsed, length); ++toggled)
             send(toggled % 2 == 0 ? WM_CONTROL_SUSPEND : WM_CONTROL_RESUME, 0, 0);
@@ -189,10 +265,15 @@ int RunSoakDrive(const Options& options) {
     }
     // The sampler stops here: what follows is the end check, not the run.
     testsupport::WriteFile(program.File("run-ended"), "");
+    while (GetTickCount64() < quietUntil) Sleep(50);
     if (changed >= 0) send(WM_COMMAND, PlayTypeCommand(changed, debug ? 6 : changed + 1), 0);
     if (toggled % 2 == 1) send(WM_CONTROL_RESUME, 0, 0);
 
     // Every enabled LED written in the last minute, by the device or the driver.
+    if (!recoveries.empty()) {
+        while (GetTickCount64() < recoveries.back().at + kComeBackMs) Sleep(100);
+        checkRecoveries(true);
+    }
     ULONGLONG now = GetTickCount64();
     std::map<std::string, size_t> written;
     for (const auto& s : sim.SetsOf(program.Pid()))
@@ -236,10 +317,14 @@ int RunSoakDrive(const Options& options) {
         SecondsSince(start), toggled, setsDone, wrongSets, methods, dialogsDone, dialogsFailed, savesDone,
         restarted, unanswered);
     Say("drive: LED writes in the last minute:%s", counts.c_str());
+    if (resets + sleeps > 0)
+        Say("drive: %llu driver resets (%llu ms away) and %llu sleeps: every LED written again within %llu ms "
+            "after %llu, not after %llu (slowest %llu ms)",
+            resetsDone, kOutageMs, sleepsDone, kComeBackMs, cameBack, stayedAway, slowestBack);
     Say("drive: closed in %.1f s: %s; settings file complete: %s; starts again from it and writes: %s",
         closeSeconds, ended ? "yes" : "NO", complete ? "yes" : "NO", loads && endsAgain ? "yes" : "NO");
     bool ok = !died && ended && complete && loads && endsAgain && allWritten && unanswered == 0 && wrongSets == 0 &&
-              dialogsFailed == 0;
+              dialogsFailed == 0 && stayedAway == 0;
     Say("drive verdict: %s", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }
