@@ -414,12 +414,19 @@ Status CheckGpuRecord(bool argumentsValid, uint32_t word, uint32_t expectedWord,
     return ST_OK;
 }
 
+// The GPU a legacy illumination record names (null for none), and the
+// record's version word.
+const Gpu* RecordGpu(const IlluminationParm* parm, uint32_t* word) {
+    int d, g;
+    *word = parm ? parm->version : 0;
+    return parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
+}
+
 Status __cdecl QueryIlluminationSupport(IlluminationParm* parm) {
     Guard guard;
     Refresh();
-    int d, g;
-    const Gpu* gpu = parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
-    uint32_t word = parm ? parm->version : 0;
+    uint32_t word;
+    const Gpu* gpu = RecordGpu(parm, &word);
     Status st = ST_OK;
     if (!Refused(OP_GPU_QueryIlluminationSupport, gpu, &st)) {
         if (!parm) st = ST_INVALID_ARGUMENT;
@@ -434,9 +441,8 @@ Status __cdecl QueryIlluminationSupport(IlluminationParm* parm) {
 Status __cdecl GetIllumination(IlluminationParm* parm) {
     Guard guard;
     Refresh();
-    int d, g;
-    const Gpu* gpu = parm ? DecodeGpu(parm->hPhysicalGpu, &d, &g) : nullptr;
-    uint32_t word = parm ? parm->version : 0;
+    uint32_t word;
+    const Gpu* gpu = RecordGpu(parm, &word);
     Status st = ST_OK;
     if (!Refused(OP_GPU_GetIllumination, gpu, &st)) {
         st = CheckGpuRecord(parm != nullptr, word, ILLUMINATION_WORD, gpu);

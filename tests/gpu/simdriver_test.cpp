@@ -194,6 +194,19 @@ TEST(SimDriver, ClientIlluminationCalls) {
     std::memcpy(&read, record.data() + 88, 8);
     EXPECT_EQ(1, record[80]);
     EXPECT_EQ(stamp, read);
+
+    // A legacy LED reads 100 until a set, then what was set.
+    typedef NvAPI_Status(NVAPI_CALL * Illumination)(NV_GPU_SET_ILLUMINATION_PARM*);
+    Illumination get = reinterpret_cast<Illumination>(query(0x9A1B9365));
+    ASSERT_NE(nullptr, get);
+    NV_GPU_SET_ILLUMINATION_PARM parm = {};
+    parm.version = NV_GPU_SET_ILLUMINATION_PARM_VER;
+    parm.hPhysicalGpu = gpus[0];
+    ASSERT_EQ(NVAPI_OK, get(&parm));
+    EXPECT_EQ(100u, parm.Value);
+    ASSERT_TRUE(a.SetLuminance(0, 55));
+    ASSERT_EQ(NVAPI_OK, get(&parm));
+    EXPECT_EQ(55u, parm.Value);
 }
 
 // Tests rewrite the configuration between calls, where some file systems give
