@@ -90,12 +90,14 @@ void TRAYICON::Destroy() {
 }
 
 uint32_t TRAYICON::MakeId() {
-    // Two instances started in the same instant still get different ids.
-    Sleep(100);
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    return ((static_cast<uint32_t>(now.wHour) * 256u + now.wMinute) * 256u + now.wSecond) * 4096u +
-           now.wMilliseconds;
+    // The shell remembers what the user chose for an icon ("always show",
+    // hide) by the program's path and this number, so it must not change from
+    // one start to the next. It needs no uniqueness beyond the window: the
+    // shell tells icons apart by window and number, and only one instance
+    // runs. A GUID of our own would be bound by the shell to the path the
+    // program first ran from, and refused after a move or for the other
+    // architecture's program.
+    return TRAYICON_ID;
 }
 
 void UpdateTrayTip(int running) {

@@ -16,6 +16,9 @@ struct IconSlot {
 // item GUID (NOTIFYICONDATAA_V3_SIZE: 504 bytes on x86, 520 on x64).
 constexpr DWORD TRAYICON_RECORD_SIZE = NOTIFYICONDATAA_V3_SIZE;
 
+// The icon's identifier, the same at every start.
+constexpr uint32_t TRAYICON_ID = 1;
+
 class TRAYICON {
 public:
     TRAYICON() = default;
@@ -27,7 +30,7 @@ public:
     int Create(HINSTANCE instance, HWND window);
     void SetIcon(uint32_t slot, UINT iconId);
     void Destroy();
-    static uint32_t MakeId();
+    static uint32_t MakeId();  // TRAYICON_ID
 
     bool IsCreated() const { return slots != nullptr; }
 

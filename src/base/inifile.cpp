@@ -135,17 +135,34 @@ int INIFILE::Read(const char* section, const char* key, LOGFONTA* font) {
     return 1;
 }
 
-int INIFILE::Read(const char* section, const char* key, unsigned long* colour) {
-    if (!IsOpen()) return 0;
+// -1 when the key is missing; else how many of the three numbers its text
+// gives. Those given replace their bytes of `colour`, each clamped to 0..255
+// (300 is full red, not 44).
+int INIFILE::ParseColour(const char* section, const char* key, unsigned long* colour) {
+    if (!IsOpen()) return -1;
     char text[kTextMax + 1];
     GetPrivateProfileStringA(section, key, "", text, sizeof text, path_.String());
-    if (!text[0]) return 0;
+    if (!text[0]) return -1;
     long v[3] = {static_cast<long>(*colour & 0xFF), static_cast<long>((*colour >> 8) & 0xFF),
                  static_cast<long>((*colour >> 16) & 0xFF)};
-    ParseNumbers(text, v, 3);
-    *colour = (static_cast<unsigned long>(v[0]) & 0xFF) |
-              ((static_cast<unsigned long>(v[1]) & 0xFF) << 8) |
-              ((static_cast<unsigned long>(v[2]) & 0xFF) << 16);
+    int given = ParseNumbers(text, v, 3);
+    unsigned long result = 0;
+    for (int i = 0; i < 3; ++i) {
+        long c = v[i] < 0 ? 0 : v[i] > 255 ? 255 : v[i];
+        result |= static_cast<unsigned long>(c) << (8 * i);
+    }
+    *colour = result;
+    return given;
+}
+
+int INIFILE::Read(const char* section, const char* key, unsigned long* colour) {
+    return ParseColour(section, key, colour) < 0 ? 0 : 1;
+}
+
+int INIFILE::ReadWholeColour(const char* section, const char* key, unsigned long* colour) {
+    unsigned long parsed = *colour;
+    if (ParseColour(section, key, &parsed) != 3) return 0;
+    *colour = parsed;
     return 1;
 }
 

@@ -36,6 +36,9 @@ public:
     int Read(const char* section, const char* key, LOGFONTA* font);
     int Read(const char* section, const char* key, unsigned long* colour);
     int Read(const char* section, const char* key, RECT* rect);
+    // A colour whose text gives all three numbers, each clamped to 0..255; 0
+    // and the target untouched otherwise ("red", "#FF6000", "255,128").
+    int ReadWholeColour(const char* section, const char* key, unsigned long* colour);
 
     // Writers: 1 while a file is open (a platform failure is counted in
     // WriteFailures, not reported), 0 when none is open. The writers that
@@ -64,6 +67,7 @@ private:
     bool IsOpen() const { return path_.Length() != 0; }
     int Store(const char* section, const char* key, const char* text);
     int StoreFormatted(const char* section, const char* key, int length, const char* text);
+    int ParseColour(const char* section, const char* key, unsigned long* colour);
 
     CSTR path_;
     unsigned writeFailures_ = 0;

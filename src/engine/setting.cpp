@@ -129,7 +129,9 @@ void LoadSetting() {
             dev.Luminance = ReadNumber(ini, section, "Luminance", 100);
             ini.Read(section, "PlayFile", "GLIMDECK.GLP", dev.PlayFile, sizeof dev.PlayFile);
             unsigned long rgb = 0;
-            dev.Color = ini.Read(section, "Color", &rgb) ? MakeDeviceColor(rgb) : 0;
+            // A colour the text does not give in full would light the zone in
+            // a colour nobody chose (black for "red"): the zone keeps its own.
+            dev.Color = ini.ReadWholeColour(section, "Color", &rgb) ? MakeDeviceColor(rgb) : 0;
         }
     }
     ApplyLimits();

@@ -8,6 +8,7 @@
 #include "engine/pattern.h"
 #include "engine/setting.h"
 #include "engine/waitgate.h"
+#include "gpu/devicesearch.h"
 #include "res/resource.h"
 #include "ui/settingdialog.h"
 
@@ -19,6 +20,10 @@ namespace {
 
 WNDPROC PreviousPreviewProc;
 PreviewColorObserver ColorObserver;
+// The colour the preview shows its device in: the record's, where the LED
+// takes one (a logo or a zone of fixed colour shows green whatever the file
+// says). Set before the thread starts.
+uint32_t ShownColor;
 
 // ---- The preview thread ---------------------------------------------------
 
@@ -51,12 +56,12 @@ void ShowColor(HWND window, COLORREF color) {
 // device's pass, which must leave its LED at the last step, a stopped preview
 // has nothing to finish: it leaves at the next step, so that a long run of
 // short steps cannot hold up the dialog.
-bool PlayPreviewPass(HWND window, int device) {
+bool PlayPreviewPass(HWND window) {
     bool waited = false;
     for (int n = 0; n < MAX_PATTERNSTEP && PreviewSlot.Run; ++n) {
         const PATTERNSTEP& step = PreviewSlot.Pattern[n];
         if (step.Luminance == 0 && step.Duration == 0) break;
-        ShowColor(window, PreviewDeviceColor(step.Luminance, WorkingCopy.Device[device].Color));
+        ShowColor(window, PreviewDeviceColor(step.Luminance, ShownColor));
         PreviewSleep(step.Duration, SETTING.Resolution);
         if (step.Duration != 0) waited = true;
     }
@@ -69,7 +74,7 @@ DWORD WINAPI PreviewThread(LPVOID argument) {
     while (PreviewSlot.Run) {
         const DEVICE& record = WorkingCopy.Device[device];
         if (record.PlayType == PLAY_FIXED) {
-            ShowColor(window, PreviewDeviceColor(static_cast<int32_t>(record.Luminance), record.Color));
+            ShowColor(window, PreviewDeviceColor(static_cast<int32_t>(record.Luminance), ShownColor));
             break;
         }
         if (record.PlayType != PLAY_PATTERN) {
@@ -77,7 +82,7 @@ DWORD WINAPI PreviewThread(LPVOID argument) {
             ShowColor(window, PREVIEW_UNLIT);
             break;
         }
-        bool waited = PlayPreviewPass(window, device);
+        bool waited = PlayPreviewPass(window);
         ShowColor(window, PREVIEW_UNLIT);
         // A pattern that holds for no time (an empty or unreadable file, or
         // only 0 ms steps) would otherwise spin a core repainting.
@@ -176,6 +181,9 @@ int StartPreview(int device) {
     // The reader writes no end mark of its own.
     std::memset(PreviewSlot.Pattern, 0, sizeof PreviewSlot.Pattern);
     ReadPatternFile(path, PreviewSlot.Pattern);
+    // Asking the driver costs a load of it: only a record with a colour asks.
+    const DEVICE& record = WorkingCopy.Device[device];
+    ShownColor = DeviceHasColor(record.Color) && DeviceTakesColor(record) ? record.Color : 0;
 
     // The slot's handshake event is of no use to the preview: it carries the
     // stop request instead.

@@ -49,7 +49,8 @@ extern volatile COLORREF PreviewColor;
 extern DEVICESLOT PreviewSlot;
 
 // Starts the preview thread for `device` of the dialog's working copy, after
-// reading its pattern file. 1 if a thread runs afterwards (also when one
+// reading its pattern file and asking the driver whether its LED takes the
+// record's colour (only a record with a colour asks). 1 if a thread runs afterwards (also when one
 // already did), 0 if none could be created or the dialog is gone.
 int StartPreview(int device);
 // Stops the preview thread (at once, also in the middle of a long step),

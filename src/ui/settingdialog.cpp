@@ -96,16 +96,33 @@ void FillDeviceList() {
     for (int d = 0; d < MAX_DEVICE; ++d) AddListItem(IDC_DEVICE_LIST, DeviceLabel[d]);
 }
 
-// The logo and the SLI bridge, then one entry per zone index that some GPU of
-// the machine has (list index = Attribute), named by where that zone sits.
+// How many zone entries the list needs: the zones some GPU of the machine has,
+// and at least up to the highest zone a device of the working copy names, so
+// that a zone the driver does not describe now (no driver, a debug device
+// without a board) keeps its selection and is not stored as -1.
+uint32_t ZoneEntryCount(uint32_t described) {
+    uint32_t count = described;
+    for (const DEVICE& d : WorkingCopy.Device) {
+        uint32_t attribute = static_cast<uint32_t>(d.Attribute);
+        if (!IsZoneAttribute(attribute)) continue;
+        uint32_t zone = ZoneOfAttribute(attribute);
+        if (zone < NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX && zone + 1 > count) count = zone + 1;
+    }
+    return count;
+}
+
+// The logo and the SLI bridge, then one entry per zone index (list index =
+// Attribute), named by where that zone sits when the driver says so.
 void FillAttributeList() {
+    SendDlgItemMessageA(SettingDialog, IDC_ATTRIBUTE_LIST, CB_RESETCONTENT, 0, 0);
     for (const char* caption : ATTRIBUTE_CAPTIONS) AddListItem(IDC_ATTRIBUTE_LIST, caption);
     ZoneDescription zones[NV_GPU_CLIENT_ILLUM_ZONE_NUM_ZONES_MAX];
-    uint32_t count = MachineZones(zones);
+    uint32_t described = MachineZones(zones);
+    uint32_t count = ZoneEntryCount(described);
     for (uint32_t z = 0; z < count; ++z) {
         const char* place = nullptr;
         for (const ZonePlace& p : ZONE_PLACES) {
-            if (p.location == zones[z].location) place = p.name;
+            if (z < described && p.location == zones[z].location) place = p.name;
         }
         char text[64];
         if (place) std::snprintf(text, sizeof text, TEXT_ZONE_AT, static_cast<int>(z + 1), place);
@@ -128,6 +145,11 @@ void FillLists() {
 void SelectCurrent() {
     SelectListItem(IDC_PSTATE_LIST, CurrentPState);
     SelectListItem(IDC_DEVICE_LIST, CurrentDevice);
+}
+
+// Only a zone with a colour of its own takes one.
+void EnableColorButton(const DEVICE& record) {
+    EnableWindow(GetDlgItem(SettingDialog, IDC_COLOR), DeviceTakesColor(record) ? TRUE : FALSE);
 }
 
 void RelabelCurrentDevice() {
@@ -244,6 +266,17 @@ void OnSelectionChange(int listId, HWND list) {
     StartPreview(CurrentDevice);
 }
 
+// The colour button follows the zone picked in the attribute list at once, as
+// the user is about to choose its colour; the record itself changes only when
+// the values are committed.
+void OnAttributeChange() {
+    DEVICE shown = WorkingCopy.Device[CurrentDevice];
+    shown.Display = GetSpin(IDC_DISPLAY_SPIN);
+    shown.GPU = GetSpin(IDC_GPU_SPIN);
+    shown.Attribute = GetListSelection(IDC_ATTRIBUTE_LIST);
+    EnableColorButton(shown);
+}
+
 void OnPatternBrowse(HWND dialog) {
     DEVICE& device = WorkingCopy.Device[CurrentDevice];
     char folder[1024];
@@ -309,6 +342,8 @@ void OnSearch(HWND dialog) {
 
     CurrentDevice = 0;
     FillDeviceList();
+    // The search can name zones the list did not have when the dialog opened.
+    FillAttributeList();
     SelectCurrent();
     LoadDialogControls(CurrentDevice, CurrentPState);
     StartPreview(CurrentDevice);
@@ -356,7 +391,8 @@ INT_PTR OnCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
         OnButton(dialog, sender);
         break;
     case CBN_SELCHANGE:
-        OnSelectionChange(LOWORD(wParam), sender);
+        if (LOWORD(wParam) == IDC_ATTRIBUTE_LIST) OnAttributeChange();
+        else OnSelectionChange(LOWORD(wParam), sender);
         break;
     default:
         break;
@@ -396,8 +432,7 @@ void LoadDialogControls(int device, int pstate) {
     std::memcpy(file, d.PlayFile, sizeof file);
     file[sizeof file - 1] = '\0';
     SetDlgItemTextA(SettingDialog, IDC_PLAYFILE, file);
-    // Only a zone with a colour of its own takes one.
-    EnableWindow(GetDlgItem(SettingDialog, IDC_COLOR), DeviceTakesColor(d) ? TRUE : FALSE);
+    EnableColorButton(d);
 }
 
 void StoreDialogControls(int device, int pstate) {

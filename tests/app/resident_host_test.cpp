@@ -49,6 +49,8 @@ std::string TwoDevices(int balloon) {
 // The last message the program handed to the shell, and its icon.
 std::atomic<DWORD> lastTrayMessage {~0ul};
 std::atomic<HICON> lastTrayIcon {nullptr};
+// The identifier of the icon last added.
+std::atomic<UINT> lastAddedId {0};
 
 // Messages that another program sends while the window is being created: the
 // shell call that adds the icon dispatches them. Sent at the first add after
@@ -70,6 +72,7 @@ bool MutexExists() {
 BOOL RecordTrayMessage(DWORD message, NOTIFYICONDATAA* data) {
     lastTrayMessage = message;
     lastTrayIcon = data->hIcon;
+    if (message == NIM_ADD) lastAddedId = data->uID;
     if (message == NIM_ADD && duringAddArmed) {
         duringAddArmed = false;
         for (SentDuringAdd& m : duringAdd) m.answer = SendMessageA(data->hWnd, m.message, m.wParam, 0);
@@ -126,6 +129,7 @@ protected:
 };
 
 TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndWhilePausedLeavesNothingBehind) {
+    UINT firstId = 0;
     {
         ResidentHost host(TwoDevices(1));
         ASSERT_TRUE(host.Start());
@@ -137,6 +141,7 @@ TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndWhilePausedLeavesNothing
         EXPECT_TRUE(TrayIcon.data.uFlags & NIF_MESSAGE);
         EXPECT_EQ(TrayIcon.data.uCallbackMessage, static_cast<UINT>(WM_TRAYNOTIFY));
         EXPECT_EQ(TrayIcon.data.hWnd, host.Window());
+        firstId = lastAddedId;
         EXPECT_EQ(AboutOpen, 0);
 
         EXPECT_TRUE(WaitForSet(0, 40)) << "device 0: fixed 40";
@@ -166,6 +171,7 @@ TEST_F(ResidentHostTest, StartDrivesEnabledDevicesAndEndWhilePausedLeavesNothing
     for (int round = 0; round < 3; ++round) {
         ResidentHost again(TwoDevices(1));
         ASSERT_TRUE(again.Start());
+        EXPECT_EQ(lastAddedId.load(), firstId) << "the shell knows the icon by the last start's identifier";
         ASSERT_TRUE(WaitForSet(0, 40));
         again.Command(IDM_SUSPEND);
         Sleep(1100);

@@ -165,9 +165,13 @@ TEST_F(SettingTest, LoadSaveLoadGivesTheSameRecord) {
              "Font=-20,0,0,0,400,1,1,0,128,3,2,1,34,Courier New\r\n"
              "[DEVICE0]\r\nEnable=1\r\nDisplay=3\r\nGPU=2\r\nAttribute=1\r\nPlayType=6\r\nLuminance=7\r\n"
              "PlayFile=..\\x y\\z.glp\r\nColor=255,128\r\n[DEVICE5]\r\nPlayType=7\r\nAttribute=-1\r\n"
-             "[DEVICE6]\r\nAttribute=2\r\nColor=0,0,0\r\n");
+             "[DEVICE6]\r\nAttribute=2\r\nColor=0,0,0\r\n[DEVICE7]\r\nColor=300,-4,128\r\n"
+             "[DEVICE1]\r\nColor=#FF6000\r\n[DEVICE2]\r\nColor=red\r\n");
     LoadSetting();
-    EXPECT_EQ(MakeDeviceColor(255 | 128 << 8), SETTING.Device[0].Color) << "missing numbers are 0";
+    EXPECT_EQ(0u, SETTING.Device[0].Color) << "two numbers are no colour";
+    EXPECT_EQ(0u, SETTING.Device[1].Color) << "no numbers are no colour";
+    EXPECT_EQ(0u, SETTING.Device[2].Color) << "no numbers are no colour";
+    EXPECT_EQ(MakeDeviceColor(255 | 128 << 16), SETTING.Device[7].Color) << "clamped to 0..255";
     EXPECT_EQ(MakeDeviceColor(0), SETTING.Device[6].Color) << "black is a colour";
     EXPECT_EQ(0u, SETTING.Device[5].Color) << "none";
     SettingRecord first = SETTING;

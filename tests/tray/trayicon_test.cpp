@@ -47,12 +47,6 @@ protected:
     HWND window = nullptr;
 };
 
-// Milliseconds since midnight modulo 16 hours: what an id keeps of the time.
-uint32_t IdTimeMs(uint32_t id) {
-    uint32_t h = id >> 28, m = (id >> 20) & 0xFF, s = (id >> 12) & 0xFF, ms = id & 0xFFF;
-    return ((h * 60 + m) * 60 + s) * 1000 + ms;
-}
-
 }  // namespace
 
 TEST_F(TrayIconTest, NothingReachesTheShellBeforeCreate) {
@@ -91,27 +85,6 @@ TEST_F(TrayIconTest, CreatePreparesTheRecordOnce) {
     EXPECT_EQ(1, TrayIcon.slots[1].Owned);
     TrayIcon.SetIcon(2, 102);  // beyond the slots: ignored
     EXPECT_TRUE(sent.empty());
-}
-
-TEST_F(TrayIconTest, MakeIdPacksTheTimeOfDay) {
-    SYSTEMTIME before;
-    GetSystemTime(&before);
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    uint32_t id = TRAYICON::MakeId();
-    QueryPerformanceCounter(&end);
-    EXPECT_GE((end.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart, 90) << "waits 100 ms first";
-    SYSTEMTIME after;
-    GetSystemTime(&after);
-    uint32_t afterMs = (((after.wHour % 16) * 60u + after.wMinute) * 60u + after.wSecond) * 1000u + after.wMilliseconds;
-    EXPECT_LT(id & 0xFFF, 1000u);
-    EXPECT_LT((id >> 12) & 0xFF, 60u);
-    EXPECT_LT((id >> 20) & 0xFF, 60u);
-    if (after.wHour == before.wHour) {
-        EXPECT_LE(IdTimeMs(id), afterMs);
-        EXPECT_GE(IdTimeMs(id) + 1000, afterMs);
-    }
 }
 
 TEST_F(TrayIconTest, TooltipAndIconFollowTheRunningState) {

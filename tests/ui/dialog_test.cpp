@@ -257,7 +257,7 @@ TEST_F(DialogTest, ChangingTheSelectionCommitsTheShownValues) {
 
 TEST_F(DialogTest, NumberOutsideTheSpinRangeOrListIsNotTaken) {
     // Edited by hand: an attribute and a method that the lists do not have.
-    settings += "[DEVICE4]\r\nAttribute=5\r\nPlayType=9\r\n";
+    settings += "[DEVICE4]\r\nAttribute=40\r\nPlayType=9\r\n";
     StartAndOpen();
     // Never moved: the loaded value stands.
     dialog.SetText(IDC_TIMER, "20000");
@@ -659,17 +659,28 @@ TEST_F(DialogTest, ZonesInTheAttributeListAndTheColourOfAZone) {
     SimMachine machine;
     machine.Gpu(0, 0).zones = "rgb@top:0,0,255 fixed@front";
     ASSERT_TRUE(sim.Write(machine));
+    // Device 5's colour is one its zone cannot show; device 6 names a zone
+    // the board does not describe (a board taken out, a debug device).
     settings += "[DEVICE4]\r\nGPU=0\r\nAttribute=2\r\nPlayType=0\r\nLuminance=100\r\n"
-                "[DEVICE5]\r\nGPU=0\r\nAttribute=3\r\n";
+                "[DEVICE5]\r\nGPU=0\r\nAttribute=3\r\nPlayType=0\r\nLuminance=50\r\nColor=255,0,0\r\n"
+                "[DEVICE6]\r\nAttribute=5\r\n";
     StartAndOpen();
-    EXPECT_EQ((std::vector<std::string> {"ビデオカード", "SLIケーブル", "ゾーン1 上面", "ゾーン2 前面"}),
+    EXPECT_EQ((std::vector<std::string> {"ビデオカード", "SLIケーブル", "ゾーン1 上面", "ゾーン2 前面", "ゾーン3",
+                                         "ゾーン4"}),
               dialog.ListTexts(IDC_ATTRIBUTE_LIST));
 
-    // "色..." only for a zone that takes a colour.
+    // "色..." only for a zone that takes a colour, as soon as it is picked.
     EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "the board logo";
+    dialog.Select(IDC_ATTRIBUTE_LIST, 2);
+    EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "zone 1 picked, not yet committed";
+    dialog.Select(IDC_ATTRIBUTE_LIST, 0);
     dialog.Select(IDC_DEVICE_LIST, 5);
     EXPECT_EQ(3, dialog.ListSelection(IDC_ATTRIBUTE_LIST));
     EXPECT_FALSE(IsWindowEnabled(dialog.Item(IDC_COLOR))) << "a zone of fixed colour";
+    EXPECT_TRUE(PreviewShows(RGB(31, 131, 31))) << "a colour the zone cannot show: " << std::hex
+                                                << Preview().TextColor();
+    dialog.Select(IDC_DEVICE_LIST, 6);
+    EXPECT_EQ(5, dialog.ListSelection(IDC_ATTRIBUTE_LIST));
     dialog.Select(IDC_DEVICE_LIST, 4);
     EXPECT_TRUE(IsWindowEnabled(dialog.Item(IDC_COLOR)));
     EXPECT_TRUE(PreviewShows(RGB(31, 231, 31))) << "no colour of its own: green";
@@ -693,5 +704,6 @@ TEST_F(DialogTest, ZonesInTheAttributeListAndTheColourOfAZone) {
     dialog.Click(IDOK);
     ASSERT_TRUE(dialog.WaitClosed());
     EXPECT_EQ("255,102,0", IniValue(program.IniPath(), "DEVICE4", "Color"));
-    EXPECT_EQ("<missing>", IniValue(program.IniPath(), "DEVICE5", "Color"));
+    EXPECT_EQ("255,0,0", IniValue(program.IniPath(), "DEVICE5", "Color"));
+    EXPECT_EQ("5", IniValue(program.IniPath(), "DEVICE6", "Attribute"));
 }
