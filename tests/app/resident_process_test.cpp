@@ -364,11 +364,14 @@ TEST_F(ResidentProcessTest, PauseAndResumeByMessageMenuAndGlimctl) {
 
 TEST_F(ResidentProcessTest, VersionBoxTextNoSecondBoxAndExitWhileItShows) {
     Program program(FixedAndTemperature());
+    // The box loads VERSION.dll, which is no KnownDLL, by name: one planted
+    // beside the program (here a library without its functions) is never used.
+    ASSERT_TRUE(testsupport::CopyTo(testsupport::BinPath(TEST_DRIVER), program.Folder() + "\\VERSION.dll"));
     ASSERT_TRUE(program.Start());
     DWORD pid = program.Resident().Pid();
     PostMessageA(program.Window(), WM_COMMAND, IDM_VERSION, 0);
     MessageBoxInfo box;
-    ASSERT_TRUE(testsupport::WaitForMessageBox(pid, 15000, &box));
+    ASSERT_TRUE(testsupport::WaitForMessageBox(pid, 15000, &box)) << "no box: did the VERSION.dll beside the program load?";
     EXPECT_EQ(box.title, "バージョン情報");
     EXPECT_EQ(box.owner, program.Window());
     WIN32VER version;
