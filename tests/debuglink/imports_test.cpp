@@ -173,7 +173,9 @@ TEST(Imports, TheProgramsLimitTheLibrarySearchByALookedUpCall) {
             EXPECT_TRUE(HoldsText(file, name)) << program.path << ": " << name;
             EXPECT_FALSE(ImportsFunction(pe, name)) << program.path << ": " << name;
         }
-        if (program.text) EXPECT_NE(std::string::npos, file.find(program.text)) << program.path;
+        if (program.text) {
+            EXPECT_NE(std::string::npos, file.find(program.text)) << program.path;
+        }
     }
     // The reader sees imported functions where they are.
     EXPECT_TRUE(ImportsFunction(ReadPe(testsupport::BinPath("GLIMCTL.EXE")), "SendMessageTimeoutA"));
