@@ -85,6 +85,22 @@ void AddTrayIcon(uint32_t slot) {
     SendTrayNotify(NIM_ADD, &TrayIcon.data);
 }
 
+// Explorer broadcasts "TaskbarCreated" at the user's normal level. Started
+// "as administrator", the program filters that message from lower levels
+// unless its window lets it through, and after Explorer restarts the icon would
+// never come back. Only this message: the program's own messages stay closed
+// to lower-level programs (GLIMCTL.EXE says so). Looked up rather than
+// imported, as systems before Windows 7 lack it; there is nothing to do where
+// it is missing or refuses, beyond saying so.
+void LetTaskbarCreatedThrough(HWND window) {
+    using ChangeWindowMessageFilterExProc = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+    HMODULE user = GetModuleHandleA("USER32.DLL");
+    auto allow = reinterpret_cast<ChangeWindowMessageFilterExProc>(
+        reinterpret_cast<void*>(user ? GetProcAddress(user, "ChangeWindowMessageFilterEx") : nullptr));
+    if (!allow || !allow(window, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr))
+        DebugPrint("TaskbarCreated stays filtered : %lu\n", static_cast<unsigned long>(GetLastError()));
+}
+
 bool CreationSequence(HWND window) {
     LoadSetting();
     if (SETTING.Debug) StoreDebugMode(BringUpDebugClient() ? 1 : 0);
@@ -103,6 +119,7 @@ bool CreationSequence(HWND window) {
         TrayIcon.data.uFlags |= NIF_TIP;
         std::strncpy(TrayIcon.data.szTip, "Glimmerdeck", sizeof TrayIcon.data.szTip - 1);
     }
+    LetTaskbarCreatedThrough(window);
     AddTrayIcon(0);
 
     // Threads started now would outlive the window: its close is already due.

@@ -82,6 +82,36 @@ bool CreateEmptyFile(const char* path) {
     return true;
 }
 
+// Puts the file's data on the disk. The rename that swaps a file in is
+// journalled on its own: without this, a power loss soon after a save could
+// keep the new name over data that never reached the disk, a file of zeros.
+bool FlushToDisk(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool flushed = FlushFileBuffers(file) != FALSE;
+    CloseHandle(file);
+    return flushed;
+}
+
+// Antivirus, the search indexer and sync clients open a file that has just
+// changed for a moment: a rename that meets them is tried again a few times,
+// 0.6 s in all, before the save gives up and leaves the old file whole.
+constexpr int RENAME_RETRIES = 5;
+constexpr DWORD FIRST_RENAME_PAUSE_MS = 20;
+
+bool RenameOver(const char* from, const char* to) {
+    DWORD pause = FIRST_RENAME_PAUSE_MS;
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        DWORD error = GetLastError();
+        if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) || attempt == RENAME_RETRIES)
+            return false;
+        Sleep(pause);
+        pause *= 2;
+    }
+}
+
 }  // namespace
 
 void MakeStartupFont(LOGFONTA* font) {
@@ -173,10 +203,8 @@ void SaveSetting() {
     WriteAll(copy);
     WritePrivateProfileStringA(nullptr, nullptr, nullptr, temp);  // flush the profile cache
 
-    bool complete = copy.WriteFailures() == 0 &&
-                    GetFileAttributesA(temp) != INVALID_FILE_ATTRIBUTES;
-    if (!complete ||
-        !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    bool complete = copy.WriteFailures() == 0 && FlushToDisk(temp);
+    if (!complete || !RenameOver(temp, path)) {
         SetFileAttributesA(temp, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(temp);
     }

@@ -16,6 +16,7 @@
 #include "app/trayicon.h"
 #include "app/traymenu.h"
 #include "appini.h"
+#include "importpatch.h"
 #include "engine/control.h"
 #include "engine/setting.h"
 #include "msgbox.h"
@@ -78,6 +79,27 @@ BOOL RecordTrayMessage(DWORD message, NOTIFYICONDATAA* data) {
         for (SentDuringAdd& m : duringAdd) m.answer = SendMessageA(data->hWnd, m.message, m.wParam, 0);
     }
     return Shell_NotifyIconA(message, data);
+}
+
+// The message filter changes the program asks for, by a function it looks up
+// (the platform's own filter cannot be seen: there are no integrity levels
+// under Wine).
+struct FilterChange {
+    HWND window;
+    UINT message;
+    DWORD action;
+};
+std::vector<FilterChange> filterChanges;
+// Kept after the patch has gone: a thread may still be inside the replacement.
+FARPROC(WINAPI* originalLookup)(HMODULE, LPCSTR) = nullptr;
+BOOL WINAPI RecordFilterChange(HWND window, UINT message, DWORD action, void*) {
+    filterChanges.push_back({window, message, action});
+    return TRUE;
+}
+FARPROC WINAPI LookUpWithFilterRecorder(HMODULE module, LPCSTR name) {
+    if (reinterpret_cast<uintptr_t>(name) > 0xFFFF && std::strcmp(name, "ChangeWindowMessageFilterEx") == 0)
+        return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&RecordFilterChange));
+    return originalLookup(module, name);
 }
 
 class ResidentHostTest : public ::testing::Test {
@@ -281,8 +303,20 @@ TEST_F(ResidentHostTest, MessagesTheMenuNeverSendsChangeNothing) {
 
 TEST_F(ResidentHostTest, TaskbarRestartShowsTheIconOfTheCurrentState) {
     ResidentHost host(TwoDevices(1));
-    ASSERT_TRUE(host.Start());
+    filterChanges.clear();
+    {
+        originalLookup = &GetProcAddress;  // read from the import slot before it changes
+        testsupport::ImportPatch lookup("kernel32.dll", "GetProcAddress",
+                                        reinterpret_cast<void*>(&LookUpWithFilterRecorder));
+        ASSERT_TRUE(lookup.Ok());
+        ASSERT_TRUE(host.Start());
+    }
     ASSERT_NE(TaskbarCreatedMessage(), 0u);
+    // An elevated instance still hears Explorer's broadcast, and only that.
+    ASSERT_EQ(1u, filterChanges.size());
+    EXPECT_EQ(host.Window(), filterChanges[0].window);
+    EXPECT_EQ(TaskbarCreatedMessage(), filterChanges[0].message);
+    EXPECT_EQ(static_cast<DWORD>(MSGFLT_ALLOW), filterChanges[0].action);
     for (bool running : {false, true}) {
         host.Command(running ? IDM_RESUME : IDM_SUSPEND);
         lastTrayMessage = ~0ul;

@@ -9,6 +9,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <tlhelp32.h>
+
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -94,6 +97,22 @@ private:
     ChildProcess other_;
     HWND window_ = nullptr;
 };
+
+// The files of the modules process `pid` has loaded, in capitals.
+std::vector<std::string> ModulesOf(DWORD pid) {
+    std::vector<std::string> files;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, pid);
+    if (snapshot == INVALID_HANDLE_VALUE) return files;
+    MODULEENTRY32 module;
+    module.dwSize = sizeof module;
+    for (BOOL more = Module32First(snapshot, &module); more; more = Module32Next(snapshot, &module)) {
+        std::string file = module.szExePath;
+        for (char& c : file) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        files.push_back(file);
+    }
+    CloseHandle(snapshot);
+    return files;
+}
 
 bool MutexExists() {
     HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, GLIM_MUTEX_NAME);
@@ -404,11 +423,22 @@ TEST_F(ResidentProcessTest, PauseAndResumeByMessageMenuAndGlimctl) {
 
 TEST_F(ResidentProcessTest, VersionBoxTextNoSecondBoxAndExitWhileItShows) {
     Program program(FixedAndTemperature());
+    // The box needs VERSION.dll, no KnownDLL, loaded by name: one planted
+    // beside the program is never used, whoever asks for it.
+    ASSERT_TRUE(testsupport::CopyTo(testsupport::BinPath(TEST_DRIVER), program.Folder() + "\\VERSION.dll"));
     ASSERT_TRUE(program.Start());
     DWORD pid = program.Resident().Pid();
     PostMessageA(program.Window(), WM_COMMAND, IDM_VERSION, 0);
     MessageBoxInfo box;
     ASSERT_TRUE(testsupport::WaitForMessageBox(pid, 15000, &box));
+    std::string folder = program.Folder() + "\\";
+    for (char& c : folder) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::vector<std::string> modules = ModulesOf(pid);
+    ASSERT_FALSE(modules.empty());
+    for (const std::string& module : modules) {
+        if (module.compare(0, folder.size(), folder) != 0) continue;
+        EXPECT_EQ(module.substr(folder.size()), TEST_PROGRAM) << "loaded from the program's folder";
+    }
     EXPECT_EQ(box.title, "バージョン情報");
     EXPECT_EQ(box.owner, program.Window());
     WIN32VER version;

@@ -21,6 +21,29 @@ DWORD WINAPI AttributesDenied(LPCSTR name) {
     return reinterpret_cast<DWORD(WINAPI*)(LPCSTR)>(attributesPatch->Original())(name);
 }
 
+// The renames and flushes of a save, in order ("F" a flush of the new copy,
+// "M" a rename), the first `refusals` renames refused with `refusal`.
+testsupport::ImportPatch* movePatch = nullptr;
+testsupport::ImportPatch* flushPatch = nullptr;
+std::string saveSteps;
+int refusals = 0;
+DWORD refusal = ERROR_SHARING_VIOLATION;
+BOOL WINAPI CountedMove(LPCSTR from, LPCSTR to, DWORD flags) {
+    saveSteps += "M";
+    if (refusals > 0) {
+        --refusals;
+        SetLastError(refusal);
+        return FALSE;
+    }
+    return reinterpret_cast<BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD)>(movePatch->Original())(from, to, flags);
+}
+BOOL WINAPI CountedFlush(HANDLE file) {
+    char name[MAX_PATH] = {};
+    DWORD n = GetFinalPathNameByHandleA(file, name, MAX_PATH, 0);
+    if (n >= 4 && n < MAX_PATH && lstrcmpiA(name + n - 4, ".new") == 0) saveSteps += "F";
+    return reinterpret_cast<BOOL(WINAPI*)(HANDLE)>(flushPatch->Original())(file);
+}
+
 // Each case starts from a zeroed record with the start-up font, as the
 // program does, and no settings file beside the test program.
 class SettingTest : public ::testing::Test {
@@ -210,6 +233,41 @@ TEST_F(SettingTest, AFileThatCannotBeWrittenIsLeftIntact) {
     }
     EXPECT_EQ(mine, testsupport::ReadFile(path));
     EXPECT_FALSE(testsupport::FileExists(path + ".new"));
+}
+
+TEST_F(SettingTest, TheCopyReachesTheDiskAndABriefRefusalIsWaitedOut) {
+    const std::string original = "[GLOBAL]\r\nDebug=1\r\nTimer=2000\r\n";
+    WriteIni(original);
+    LoadSetting();
+    SETTING.Timer = 5000;
+    testsupport::ImportPatch move("kernel32.dll", "MoveFileExA", reinterpret_cast<void*>(&CountedMove));
+    testsupport::ImportPatch flush("kernel32.dll", "FlushFileBuffers", reinterpret_cast<void*>(&CountedFlush));
+    movePatch = &move;
+    flushPatch = &flush;
+    ASSERT_TRUE(move.Ok());
+    ASSERT_TRUE(flush.Ok());
+
+    // A scanner holds the file for two tries: the save still lands.
+    saveSteps.clear();
+    refusals = 2;
+    refusal = ERROR_SHARING_VIOLATION;
+    SaveSetting();
+    EXPECT_EQ("FMMM", saveSteps) << "flushed once, before the first rename";
+    EXPECT_NE(std::string::npos, testsupport::ReadFile(path).find("Timer=5000"));
+    EXPECT_FALSE(testsupport::FileExists(path + ".new"));
+
+    // Refused for good: a few tries, then the old file stays as it was.
+    WriteIni(original);
+    saveSteps.clear();
+    refusals = 1000;
+    refusal = ERROR_ACCESS_DENIED;
+    SaveSetting();
+    EXPECT_EQ('F', saveSteps[0]) << saveSteps;
+    EXPECT_GE(saveSteps.size(), 3u) << saveSteps;
+    EXPECT_LE(saveSteps.size(), 11u) << "the tries are bounded: " << saveSteps;
+    EXPECT_EQ(original, testsupport::ReadFile(path));
+    EXPECT_FALSE(testsupport::FileExists(path + ".new"));
+    movePatch = flushPatch = nullptr;
 }
 
 TEST_F(SettingTest, AFolderThatTakesNoNewFileGetsTheKeysInPlace) {

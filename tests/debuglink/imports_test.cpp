@@ -14,12 +14,14 @@
 namespace {
 
 // What the loader sees of a PE file: its optional-header magic (0x10B PE32,
-// 0x20B PE32+), its subsystem and the DLLs it imports at load time, upper case.
+// 0x20B PE32+), its subsystem, the DLLs it imports at load time, upper case,
+// and the functions it imports from them by name ("KERNEL32.DLL!Sleep").
 // `dlls` stays empty when the file cannot be read as either kind.
 struct PeFacts {
     WORD magic = 0;
     WORD subsystem = 0;
     std::vector<std::string> dlls;
+    std::vector<std::string> functions;
 };
 
 template <typename NtHeaders>
@@ -54,6 +56,19 @@ void ReadImports(const std::string& file, size_t ntOffset, PeFacts* facts) {
         std::string dll(file.c_str() + name);
         for (char& c : dll) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         facts->dlls.push_back(dll);
+        // One pointer-sized word per import: an ordinal (top bit) or the
+        // address of a hint and a name.
+        using Thunk = decltype(nt.OptionalHeader.ImageBase);
+        const Thunk byOrdinal = Thunk(1) << (sizeof(Thunk) * 8 - 1);
+        size_t thunk = 0;
+        if (!fileOffset(d.OriginalFirstThunk ? d.OriginalFirstThunk : d.FirstThunk, thunk)) continue;
+        for (Thunk t; at(thunk, sizeof t); thunk += sizeof t) {
+            std::memcpy(&t, file.data() + thunk, sizeof t);
+            size_t hint = 0;
+            if (t == 0) break;
+            if ((t & byOrdinal) || !fileOffset(static_cast<DWORD>(t), hint) || !at(hint, 3)) continue;
+            facts->functions.push_back(dll + "!" + std::string(file.c_str() + hint + 2));
+        }
     }
 }
 
@@ -76,6 +91,20 @@ PeFacts ReadPe(const std::string& path) {
 
 bool Imports(const PeFacts& facts, const char* dll) {
     return std::find(facts.dlls.begin(), facts.dlls.end(), dll) != facts.dlls.end();
+}
+
+// True when any DLL's `function` is imported.
+bool ImportsFunction(const PeFacts& facts, const std::string& function) {
+    for (const std::string& f : facts.functions)
+        if (f.size() > function.size() && f.compare(f.size() - function.size() - 1, std::string::npos,
+                                                    "!" + function) == 0)
+            return true;
+    return false;
+}
+
+// A text the file holds, terminator included.
+bool HoldsText(const std::string& file, const std::string& text) {
+    return file.find(std::string(text.c_str(), text.size() + 1)) != std::string::npos;
 }
 
 }  // namespace
@@ -111,4 +140,43 @@ TEST(Imports, TheProgramsAreSelfContainedGuiProgramsWithoutSockets) {
     }
     // The reader itself sees socket imports where they are.
     EXPECT_TRUE(Imports(ReadPe(testsupport::BinPath("GLIMSIM.EXE")), "WS2_32.DLL"));
+}
+
+// Each program's first step makes libraries loaded by name (the delay-loaded
+// ones, and VERSION.dll, which is no KnownDLL) come from the system directory
+// only. The call that does it is looked up by name, never imported: Windows 7
+// without its update lacks it and would not start the program; SetDllDirectoryA
+// is the fallback there. Likewise the message filter of the resident program,
+// which lets Explorer's "TaskbarCreated" reach an elevated instance. Wine has
+// no integrity levels to show either filter, so the built programs are read.
+TEST(Imports, TheProgramsLimitTheLibrarySearchByALookedUpCall) {
+    struct Program {
+        std::string path;
+        const char* lookedUp;  // another function looked up at run time
+        const char* text;      // a text the program must hold, or null
+    } programs[] = {
+#ifdef _WIN64
+        {testsupport::BinPath("GLIMDK64.EXE"), "ChangeWindowMessageFilterEx", nullptr},
+#endif
+        {testsupport::Product32Path(), "ChangeWindowMessageFilterEx", nullptr},
+        {testsupport::BinPath("GLIMCTL.EXE"), nullptr, "takes no messages from this program"},
+    };
+    for (const Program& program : programs) {
+        PeFacts pe = ReadPe(program.path);
+        ASSERT_FALSE(pe.functions.empty()) << program.path << " could not be read";
+        std::string file = testsupport::ReadFile(program.path);
+        EXPECT_NE(pe.functions.end(), std::find(pe.functions.begin(), pe.functions.end(),
+                                                "KERNEL32.DLL!SetDllDirectoryA"))
+            << program.path;
+        for (const char* name : {"SetDefaultDllDirectories", program.lookedUp}) {
+            if (!name) continue;
+            EXPECT_TRUE(HoldsText(file, name)) << program.path << ": " << name;
+            EXPECT_FALSE(ImportsFunction(pe, name)) << program.path << ": " << name;
+        }
+        if (program.text) {
+            EXPECT_NE(std::string::npos, file.find(program.text)) << program.path;
+        }
+    }
+    // The reader sees imported functions where they are.
+    EXPECT_TRUE(ImportsFunction(ReadPe(testsupport::BinPath("GLIMCTL.EXE")), "SendMessageTimeoutA"));
 }

@@ -91,4 +91,16 @@ TEST_F(Ws32LibTest, ComesFromTheSystemDirectory) {
     ASSERT_NE(0u, GetModuleFileNameA(WS32LIB_GetDLLHandle(), loaded, MAX_PATH));
     ASSERT_NE(0u, GetSystemDirectoryA(system, MAX_PATH));
     EXPECT_EQ(Lower(std::string(system) + "\\wsock32.dll"), Lower(loaded));
+    WS32LIB_UnloadDLL();
+
+    // A library that lies only beside this program (a copy of the simulated
+    // driver under a name of its own) is never found there.
+    const std::string beside = testsupport::BinPath("GLIMBESIDE.DLL");
+    ASSERT_TRUE(testsupport::CopyTo(testsupport::BinPath(TEST_DRIVER), beside));
+    EXPECT_EQ(-1, WS32LIB_LoadLibrary("GLIMBESIDE.DLL"));
+    EXPECT_EQ(nullptr, WS32LIB_GetDLLHandle());
+    HMODULE planted = GetModuleHandleA(beside.c_str());
+    EXPECT_EQ(nullptr, planted);
+    if (planted) FreeLibrary(planted);
+    DeleteFileA(beside.c_str());
 }

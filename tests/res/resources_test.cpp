@@ -20,6 +20,23 @@ std::vector<std::string> Programs() {
     return programs;
 }
 
+// The manifest linked into `module` (resource 1 of type 24), "" when none.
+std::string ManifestOf(HMODULE module) {
+    HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    const char* text = manifest ? static_cast<const char*>(LockResource(LoadResource(module, manifest))) : nullptr;
+    return text ? std::string(text, SizeofResource(module, manifest)) : std::string();
+}
+
+// Without this the system redirects writes to protected folders into the
+// user's VirtualStore and guesses from the file name whether to elevate.
+void ExpectRunsAsInvoker(const std::string& xml, const std::string& path) {
+    size_t level = xml.find("<requestedExecutionLevel");
+    ASSERT_NE(std::string::npos, level) << path;
+    std::string element = xml.substr(level, xml.find("/>", level) - level);
+    EXPECT_NE(std::string::npos, element.find("level=\"asInvoker\"")) << path;
+    EXPECT_NE(std::string::npos, element.find("uiAccess=\"false\"")) << path;
+}
+
 class ResourcesTest : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
@@ -99,11 +116,9 @@ TEST_P(ResourcesTest, IconsInBothSizes) {
 }
 
 TEST_P(ResourcesTest, ManifestAsksForCommonControlsSix) {
-    HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    ASSERT_NE(nullptr, manifest);
-    const char* text = static_cast<const char*>(LockResource(LoadResource(module, manifest)));
-    ASSERT_NE(nullptr, text);
-    std::string xml(text, SizeofResource(module, manifest));
+    std::string xml = ManifestOf(module);
+    ASSERT_FALSE(xml.empty()) << path;
+    ExpectRunsAsInvoker(xml, path);
     size_t dependency = xml.find("Microsoft.Windows.Common-Controls");
     ASSERT_NE(std::string::npos, dependency);
     EXPECT_NE(std::string::npos, xml.find("version=\"6.0.0.0\"", dependency));
@@ -117,4 +132,17 @@ TEST_P(ResourcesTest, ManifestAsksForCommonControlsSix) {
     ASSERT_NE(std::string::npos, self) << path;
     std::string identity = xml.substr(self, xml.find("/>", self) - self);
     EXPECT_NE(std::string::npos, identity.find("version=\"1.0.3.0\"")) << identity;
+}
+
+TEST(CompanionResources, RunAsInvoker) {
+    for (const char* name : {"GLIMCTL.EXE"}) {
+        const std::string path = testsupport::BinPath(name);
+        HMODULE module =
+            LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(nullptr, module) << path;
+        std::string xml = ManifestOf(module);
+        FreeLibrary(module);
+        EXPECT_FALSE(xml.empty()) << path;
+        ExpectRunsAsInvoker(xml, path);
+    }
 }

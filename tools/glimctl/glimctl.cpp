@@ -1,6 +1,6 @@
 // glimctl: drives a running Glimmerdeck from the command line, for scripts and
 // scheduled tasks. Exit codes: 0 done, 1 refused by the program, 2 no running
-// instance, 3 bad arguments.
+// instance, 3 bad arguments, 4 the program runs elevated.
 #include <windows.h>
 
 #include <cerrno>
@@ -9,10 +9,17 @@
 #include <cstring>
 
 #include "app/glimmessages.h"
+#include "base/dllsearch.h"
 
 namespace {
 
-enum ExitCode { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_NO_INSTANCE = 2, EXIT_BAD_ARGUMENTS = 3 };
+enum ExitCode {
+    EXIT_DONE = 0,
+    EXIT_REFUSED = 1,
+    EXIT_NO_INSTANCE = 2,
+    EXIT_BAD_ARGUMENTS = 3,
+    EXIT_ELEVATED = 4,
+};
 
 // Setting an LED loads the driver interface in the program; give it time.
 constexpr UINT ANSWER_TIMEOUT_MS = 15000;
@@ -30,7 +37,7 @@ const char* const USAGE =
     "  status  tells whether Glimmerdeck runs\n"
     "\n"
     "exit codes: 0 done, 1 refused by Glimmerdeck, 2 Glimmerdeck not running,\n"
-    "            3 bad arguments\n";
+    "            3 bad arguments, 4 Glimmerdeck runs elevated (as administrator)\n";
 
 int BadArguments(const char* why) {
     std::fprintf(stderr, "glimctl: %s\n\n%s", why, USAGE);
@@ -58,13 +65,21 @@ int NotRunning() {
 }
 
 // Sends `message` and stores the program's answer. False when the window went
-// away or did not answer in time (the reason is printed).
+// away, would not take the message or did not answer in time (the reason is
+// printed).
 bool Ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR* answer, int* failure) {
     SetLastError(0);
     LRESULT sent = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG | SMTO_BLOCK,
                                        ANSWER_TIMEOUT_MS, answer);
     if (sent) return true;
-    if (!IsWindow(window)) {
+    // A program started "as administrator" filters messages from processes of
+    // a lower level: the send fails at once, and waiting would not help.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+        std::fprintf(stderr,
+                     "glimctl: Glimmerdeck runs elevated (as administrator) and takes no messages from this "
+                     "program; run glimctl elevated too, or start Glimmerdeck normally.\n");
+        *failure = EXIT_ELEVATED;
+    } else if (!IsWindow(window)) {
         *failure = NotRunning();
     } else {
         std::fprintf(stderr, "glimctl: Glimmerdeck did not answer within %u s.\n",
@@ -131,6 +146,7 @@ int CommandStatus(int argc) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    LimitDllSearch();
     if (argc < 2) return BadArguments("no command given.");
     const char* command = argv[1];
     if (std::strcmp(command, "set") == 0) return CommandSet(argc, argv);
