@@ -17,7 +17,8 @@ enum TimerId : UINT_PTR { TIMER_REFRESH = 1, TIMER_RATES = 2, TIMER_END = 3 };
 constexpr UINT REFRESH_MS = 40;
 constexpr UINT RATES_MS = 500;
 
-// Layout, in pixels.
+// Layout, in pixels at 96 DPI (100 % scaling); drawn at the window's DPI.
+constexpr int BASE_DPI = 96;
 constexpr int MARGIN = 18;
 constexpr int HEADER_HEIGHT = 74;
 constexpr int TILE_WIDTH = 264;
@@ -51,15 +52,38 @@ struct Fonts {
     HFONT mono = nullptr;
 };
 
+// A length of the layout at the window's DPI.
+struct Scale {
+    int dpi = BASE_DPI;
+    int operator()(int pixels) const { return MulDiv(pixels, dpi, BASE_DPI); }
+};
+
 // Everything the window shows; bound to the window through GWLP_USERDATA.
 struct View {
     const SimOptions* options = nullptr;
     SimDevice* device = nullptr;
     Server* server = nullptr;
     Fonts fonts;
+    Scale px;
     int monoHeight = 14;
     unsigned long shownChanges = ~0UL;
 };
+
+// The DPI the window is drawn at. GetDpiForWindow came with Windows 10 (1607):
+// looked up here, the screen's DPI where it is missing.
+int DpiOf(HWND window) {
+    typedef UINT(WINAPI * GetDpiForWindowProc)(HWND);
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    auto forWindow = reinterpret_cast<GetDpiForWindowProc>(
+        user32 ? reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")) : nullptr);
+    UINT dpi = forWindow && window ? forWindow(window) : 0;
+    if (dpi == 0) {
+        HDC screen = GetDC(nullptr);
+        dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+        ReleaseDC(nullptr, screen);
+    }
+    return dpi ? static_cast<int>(dpi) : BASE_DPI;
+}
 
 // Read by RequestWindowClose from other threads.
 HWND volatile MainWindow = nullptr;
@@ -124,12 +148,13 @@ void MakeFonts(View& view) {
     std::wstring mono =
         PickFace(dc, {L"Consolas", L"DejaVu Sans Mono", L"Lucida Console", L"Courier New"});
     ReleaseDC(nullptr, dc);
-    view.fonts.title = MakeFont(ui, 26, FW_BOLD);
-    view.fonts.label = MakeFont(ui, 13, FW_NORMAL);
-    view.fonts.strong = MakeFont(ui, 15, FW_BOLD);
-    view.fonts.value = MakeFont(ui, 34, FW_BOLD);
-    view.fonts.small = MakeFont(ui, 12, FW_NORMAL);
-    view.fonts.mono = MakeFont(mono, 13, FW_NORMAL);
+    const Scale& px = view.px;
+    view.fonts.title = MakeFont(ui, px(26), FW_BOLD);
+    view.fonts.label = MakeFont(ui, px(13), FW_NORMAL);
+    view.fonts.strong = MakeFont(ui, px(15), FW_BOLD);
+    view.fonts.value = MakeFont(ui, px(34), FW_BOLD);
+    view.fonts.small = MakeFont(ui, px(12), FW_NORMAL);
+    view.fonts.mono = MakeFont(mono, px(13), FW_NORMAL);
 }
 
 void FreeFonts(Fonts& fonts) {
@@ -181,17 +206,18 @@ COLORREF DarkHue(const Led& led) { return led.color >= 0 ? Mix(RGB(0, 0, 0), Hue
 
 // A lamp with a soft glow whose strength follows the brightness, drawn over
 // `base`, the tile's own colour, lighting in `hue` (`dark` when dim).
-void DrawLamp(HDC dc, int x, int y, double level, bool lit, COLORREF base, COLORREF hue, COLORREF dark) {
-    const int glow = 50, core = 24;
+void DrawLamp(HDC dc, const Scale& px, int x, int y, double level, bool lit, COLORREF base, COLORREF hue,
+              COLORREF dark) {
+    const int glow = px(50), core = px(24);
     double strength = lit ? level : 0;
     COLORREF lamp = lit ? Mix(dark, hue, level) : RGB(38, 44, 52);
     for (int r = glow; r > core; --r) {
         double t = static_cast<double>(glow - r) / (glow - core);
         Disc(dc, x, y, r, Mix(base, hue, 0.7 * t * t * strength));
     }
-    Disc(dc, x, y, core + 2, Mix(base, RGB(6, 8, 10), 0.55 - 0.3 * strength));
+    Disc(dc, x, y, core + px(2), Mix(base, RGB(6, 8, 10), 0.55 - 0.3 * strength));
     Disc(dc, x, y, core, lamp);
-    Disc(dc, x - 7, y - 8, 8, Mix(lamp, WHITE, lit ? 0.25 + 0.35 * level : 0.08));
+    Disc(dc, x - px(7), y - px(8), px(8), Mix(lamp, WHITE, lit ? 0.25 + 0.35 * level : 0.08));
 }
 
 std::wstring AttributeName(int attribute) {
@@ -202,28 +228,30 @@ std::wstring AttributeName(int attribute) {
     }
 }
 
-void DrawTile(HDC dc, const RECT& r, const LedState& led, const Fonts& fonts) {
+void DrawTile(HDC dc, const RECT& r, const LedState& led, const View& view) {
+    const Fonts& fonts = view.fonts;
+    const Scale& px = view.px;
     double level = led.luminance <= 0 ? 0 : led.luminance >= 100 ? 1 : led.luminance / 100.0;
     double shown = led.lit ? level : 0;
     const COLORREF hue = Hue(led.led), dark = DarkHue(led.led);
     COLORREF fill = Mix(TILE, Mix(TILE, hue, 0.25), shown * 0.6);
-    RoundBox(dc, r, fill, Mix(TILE_EDGE, hue, shown * 0.8), 16);
-    DrawLamp(dc, r.left + 60, r.top + 60, level, led.lit, fill, hue, dark);
+    RoundBox(dc, r, fill, Mix(TILE_EDGE, hue, shown * 0.8), px(16));
+    DrawLamp(dc, px, r.left + px(60), r.top + px(60), level, led.lit, fill, hue, dark);
 
-    int x = r.left + 124, y = r.top + 14;
+    int x = r.left + px(124), y = r.top + px(14);
     Text(dc, x, y, Format(L"DISPLAY %d  \u00B7  GPU %d", led.led.display, led.led.gpu),
          fonts.label, DIM);
-    Text(dc, x, y + 18, AttributeName(led.led.attribute), fonts.strong, TEXT);
+    Text(dc, x, y + px(18), AttributeName(led.led.attribute), fonts.strong, TEXT);
     if (led.lit) {
-        int end = Text(dc, x - 2, y + 38, std::to_wstring(led.luminance), fonts.value,
+        int end = Text(dc, x - px(2), y + px(38), std::to_wstring(led.luminance), fonts.value,
                        Mix(Mix(TEXT, DIM, 0.4), hue, 0.25 + 0.75 * level));
-        Text(dc, end + 4, y + 58, L"%", fonts.strong, DIM);
+        Text(dc, end + px(4), y + px(58), L"%", fonts.strong, DIM);
     } else {
-        Text(dc, x, y + 38, L"\u2014", fonts.value, Mix(TILE_EDGE, DIM, 0.5));
+        Text(dc, x, y + px(38), L"\u2014", fonts.value, Mix(TILE_EDGE, DIM, 0.5));
     }
 
     // The meter, then the counters under it across the whole tile.
-    RECT track = {r.left + 16, r.bottom - 40, r.right - 16, r.bottom - 35};
+    RECT track = {r.left + px(16), r.bottom - px(40), r.right - px(16), r.bottom - px(35)};
     Fill(dc, track, Mix(fill, BACKGROUND, 0.7));
     if (shown > 0) {
         RECT bar = track;
@@ -232,9 +260,9 @@ void DrawTile(HDC dc, const RECT& r, const LedState& led, const Fonts& fonts) {
     }
     std::wstring counts = Grouped(led.notifications) +
                           (led.notifications == 1 ? L" notification" : L" notifications");
-    Text(dc, r.left + 16, r.bottom - 27, counts, fonts.small, DIM);
+    Text(dc, r.left + px(16), r.bottom - px(27), counts, fonts.small, DIM);
     std::wstring rate = Format(L"%.1f/s", led.rate);
-    Text(dc, r.right - 16 - TextWidth(dc, rate, fonts.small), r.bottom - 27, rate, fonts.small,
+    Text(dc, r.right - px(16) - TextWidth(dc, rate, fonts.small), r.bottom - px(27), rate, fonts.small,
          led.rate > 0 ? Mix(DIM, hue, 0.6) : DIM);
 }
 
@@ -254,35 +282,37 @@ std::vector<std::pair<std::wstring, COLORREF>> Badges(const SimOptions& o) {
 }
 
 void DrawHeader(HDC dc, const RECT& client, const View& view, const SimDevice::Snapshot& snap) {
-    RECT band = {0, 0, client.right, HEADER_HEIGHT};
+    const Scale& px = view.px;
+    const int margin = px(MARGIN), height = px(HEADER_HEIGHT);
+    RECT band = {0, 0, client.right, height};
     Fill(dc, band, HEADER);
-    RECT rule = {0, HEADER_HEIGHT - 1, client.right, HEADER_HEIGHT};
+    RECT rule = {0, height - px(1), client.right, height};
     Fill(dc, rule, TILE_EDGE);
 
     bool anyLit = false;
     for (const LedState& led : snap.leds) anyLit = anyLit || (led.lit && led.luminance > 0);
-    Disc(dc, MARGIN + 9, 27, 9, anyLit ? GREEN : RGB(60, 68, 78));
-    Disc(dc, MARGIN + 6, 24, 3, Mix(anyLit ? GREEN : RGB(60, 68, 78), WHITE, 0.45));
-    Text(dc, MARGIN + 28, 11, L"GLIMSIM", view.fonts.title, TEXT);
+    Disc(dc, margin + px(9), px(27), px(9), anyLit ? GREEN : RGB(60, 68, 78));
+    Disc(dc, margin + px(6), px(24), px(3), Mix(anyLit ? GREEN : RGB(60, 68, 78), WHITE, 0.45));
+    Text(dc, margin + px(28), px(11), L"GLIMSIM", view.fonts.title, TEXT);
 
     std::wstring where = Format(L"Simulated debug device  \u00B7  127.0.0.1:%u", view.server->Port());
     if (view.server->ReplyPort())
         where += Format(L"  \u00B7  answers from :%u", view.server->ReplyPort());
     where += Format(L"  \u00B7  %u LED%s", static_cast<unsigned>(snap.leds.size()),
                     snap.leds.size() == 1 ? L"" : L"s");
-    Text(dc, MARGIN + 1, 46, where, view.fonts.label, DIM);
+    Text(dc, margin + px(1), px(46), where, view.fonts.label, DIM);
 
     // Right-aligned: the datagram count and the behaviour badges.
     std::wstring count = Grouped(snap.datagrams) + L" datagrams";
-    int right = client.right - MARGIN;
-    Text(dc, right - TextWidth(dc, count, view.fonts.strong), 15, count, view.fonts.strong, TEXT);
+    int right = client.right - margin;
+    Text(dc, right - TextWidth(dc, count, view.fonts.strong), px(15), count, view.fonts.strong, TEXT);
     int x = right;
     for (const auto& badge : Badges(*view.options)) {
-        int width = TextWidth(dc, badge.first, view.fonts.small) + 16;
-        RECT box = {x - width, 42, x, 62};
-        RoundBox(dc, box, Mix(HEADER, badge.second, 0.12), Mix(HEADER, badge.second, 0.7), 10);
-        Text(dc, box.left + 8, box.top + 3, badge.first, view.fonts.small, badge.second);
-        x -= width + 8;
+        int width = TextWidth(dc, badge.first, view.fonts.small) + px(16);
+        RECT box = {x - width, px(42), x, px(62)};
+        RoundBox(dc, box, Mix(HEADER, badge.second, 0.12), Mix(HEADER, badge.second, 0.7), px(10));
+        Text(dc, box.left + px(8), box.top + px(3), badge.first, view.fonts.small, badge.second);
+        x -= width + px(8);
     }
 }
 
@@ -295,31 +325,33 @@ struct TileGrid {
     int tileWidth;
 };
 
-TileGrid Grid(int count, int width) {
-    int room = width - 2 * MARGIN;
-    int fit = (room + TILE_GAP) / (TILE_WIDTH + TILE_GAP);
+TileGrid Grid(int count, int width, const Scale& px) {
+    const int gap = px(TILE_GAP), narrowest = px(TILE_WIDTH);
+    int room = width - 2 * px(MARGIN);
+    int fit = (room + gap) / (narrowest + gap);
     if (fit < 1) fit = 1;
     if (count < 1) count = 1;
     int rows = (count + fit - 1) / fit;
     int columns = (count + rows - 1) / rows;
-    int tileWidth = (room - (columns - 1) * TILE_GAP) / columns;
-    if (tileWidth < TILE_WIDTH) tileWidth = TILE_WIDTH;
+    int tileWidth = (room - (columns - 1) * gap) / columns;
+    if (tileWidth < narrowest) tileWidth = narrowest;
     return {columns, rows, tileWidth};
 }
 
-int TilesHeight(int count, int width) {
-    int rows = Grid(count, width).rows;
-    return rows * TILE_HEIGHT + (rows - 1) * TILE_GAP;
+int TilesHeight(int count, int width, const Scale& px) {
+    int rows = Grid(count, width, px).rows;
+    return rows * px(TILE_HEIGHT) + (rows - 1) * px(TILE_GAP);
 }
 
 void DrawTiles(HDC dc, const RECT& client, const View& view, const SimDevice::Snapshot& snap) {
-    TileGrid grid = Grid(static_cast<int>(snap.leds.size()), client.right);
+    const Scale& px = view.px;
+    TileGrid grid = Grid(static_cast<int>(snap.leds.size()), client.right, px);
     for (size_t n = 0; n < snap.leds.size(); ++n) {
         int column = static_cast<int>(n) % grid.columns, row = static_cast<int>(n) / grid.columns;
-        int left = MARGIN + column * (grid.tileWidth + TILE_GAP);
-        int top = HEADER_HEIGHT + MARGIN + row * (TILE_HEIGHT + TILE_GAP);
-        RECT tile = {left, top, left + grid.tileWidth, top + TILE_HEIGHT};
-        DrawTile(dc, tile, snap.leds[n], view.fonts);
+        int left = px(MARGIN) + column * (grid.tileWidth + px(TILE_GAP));
+        int top = px(HEADER_HEIGHT) + px(MARGIN) + row * (px(TILE_HEIGHT) + px(TILE_GAP));
+        RECT tile = {left, top, left + grid.tileWidth, top + px(TILE_HEIGHT)};
+        DrawTile(dc, tile, snap.leds[n], view);
     }
 }
 
@@ -384,23 +416,24 @@ void DrawLogLine(HDC dc, int x, int y, const LogEntry& e, const View& view) {
 }
 
 void DrawLog(HDC dc, const RECT& area, const View& view, const SimDevice::Snapshot& snap) {
-    Text(dc, area.left + 2, area.top, L"RECENT DATAGRAMS", view.fonts.small, DIM);
-    RECT panel = {area.left, area.top + LOG_TITLE_HEIGHT - 6, area.right, area.bottom};
-    RoundBox(dc, panel, LOG_PANEL, TILE_EDGE, 12);
-    int lineHeight = view.monoHeight + 4;
-    int rows = (panel.bottom - panel.top - 16) / lineHeight;
+    const Scale& px = view.px;
+    Text(dc, area.left + px(2), area.top, L"RECENT DATAGRAMS", view.fonts.small, DIM);
+    RECT panel = {area.left, area.top + px(LOG_TITLE_HEIGHT - 6), area.right, area.bottom};
+    RoundBox(dc, panel, LOG_PANEL, TILE_EDGE, px(12));
+    int lineHeight = view.monoHeight + px(4);
+    int rows = (panel.bottom - panel.top - px(16)) / lineHeight;
     if (rows <= 0) return;
     if (snap.log.empty()) {
-        Text(dc, panel.left + 14, panel.top + 10,
+        Text(dc, panel.left + px(14), panel.top + px(10),
              Format(L"Waiting for datagrams on 127.0.0.1:%u \u2026", view.server->Port()),
              view.fonts.mono, DIM);
         return;
     }
     // The newest line sits at the bottom; older ones scroll up and out.
     size_t shown = snap.log.size() < static_cast<size_t>(rows) ? snap.log.size() : rows;
-    int y = panel.top + 8;
+    int y = panel.top + px(8);
     for (size_t n = snap.log.size() - shown; n < snap.log.size(); ++n) {
-        DrawLogLine(dc, panel.left + 14, y, snap.log[n], view);
+        DrawLogLine(dc, panel.left + px(14), y, snap.log[n], view);
         y += lineHeight;
     }
 }
@@ -409,16 +442,23 @@ View* ViewOf(HWND window) {
     return reinterpret_cast<View*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// The fonts at the view's DPI, and the log's line height in them.
+void MakeScaledFonts(HWND window, View& view) {
+    FreeFonts(view.fonts);
+    MakeFonts(view);
+    HDC dc = GetDC(window);
+    SelectObject(dc, view.fonts.mono);
+    TEXTMETRICW metrics = {};
+    GetTextMetricsW(dc, &metrics);
+    view.monoHeight = metrics.tmHeight;
+    ReleaseDC(window, dc);
+}
+
 LRESULT OnCreate(HWND window, const CREATESTRUCTW* create) {
     View* view = static_cast<View*>(create->lpCreateParams);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(view));
-    MakeFonts(*view);
-    HDC dc = GetDC(window);
-    SelectObject(dc, view->fonts.mono);
-    TEXTMETRICW metrics = {};
-    GetTextMetricsW(dc, &metrics);
-    view->monoHeight = metrics.tmHeight;
-    ReleaseDC(window, dc);
+    view->px.dpi = DpiOf(window);
+    MakeScaledFonts(window, *view);
     SetTimer(window, TIMER_REFRESH, REFRESH_MS, nullptr);
     SetTimer(window, TIMER_RATES, RATES_MS, nullptr);
     if (view->options->seconds) SetTimer(window, TIMER_END, view->options->seconds * 1000, nullptr);
@@ -443,9 +483,10 @@ LRESULT OnPaint(HWND window) {
         Fill(dc, client, BACKGROUND);
         DrawHeader(dc, client, *view, snap);
         DrawTiles(dc, client, *view, snap);
-        int logTop = HEADER_HEIGHT + MARGIN +
-                     TilesHeight(static_cast<int>(snap.leds.size()), client.right) + MARGIN + 4;
-        RECT log = {MARGIN, logTop, client.right - MARGIN, client.bottom - MARGIN};
+        const Scale& px = view->px;
+        int logTop = px(HEADER_HEIGHT) + px(MARGIN) +
+                     TilesHeight(static_cast<int>(snap.leds.size()), client.right, px) + px(MARGIN) + px(4);
+        RECT log = {px(MARGIN), logTop, client.right - px(MARGIN), client.bottom - px(MARGIN)};
         DrawLog(dc, log, *view, snap);
         BitBlt(target, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
         SelectObject(dc, oldFont);
@@ -475,9 +516,25 @@ LRESULT OnTimer(HWND window, UINT_PTR id) {
     return 0;
 }
 
-LRESULT OnGetMinMaxInfo(MINMAXINFO* info) {
-    info->ptMinTrackSize.x = TILE_WIDTH + 2 * MARGIN + 40;
-    info->ptMinTrackSize.y = 360;
+LRESULT OnGetMinMaxInfo(HWND window, MINMAXINFO* info) {
+    // Asked before WM_CREATE too, when the view is not yet bound.
+    View* view = ViewOf(window);
+    Scale px = view ? view->px : Scale {DpiOf(window)};
+    info->ptMinTrackSize.x = px(TILE_WIDTH + 2 * MARGIN + 40);
+    info->ptMinTrackSize.y = px(360);
+    return 0;
+}
+
+// Moved to a display of another scaling: fonts and layout at the new DPI, in
+// the size the system suggests (lParam).
+LRESULT OnDpiChanged(HWND window, WPARAM wParam, const RECT* suggested) {
+    View* view = ViewOf(window);
+    if (!view || HIWORD(wParam) == 0) return 0;
+    view->px.dpi = HIWORD(wParam);
+    MakeScaledFonts(window, *view);
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window, nullptr, FALSE);
     return 0;
 }
 
@@ -498,7 +555,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_ERASEBKGND: return 1;
     case WM_SIZE: InvalidateRect(window, nullptr, FALSE); return 0;
     case WM_TIMER: return OnTimer(window, wParam);
-    case WM_GETMINMAXINFO: return OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam));
+    case WM_GETMINMAXINFO: return OnGetMinMaxInfo(window, reinterpret_cast<MINMAXINFO*>(lParam));
+    case WM_DPICHANGED: return OnDpiChanged(window, wParam, reinterpret_cast<const RECT*>(lParam));
     case WM_DESTROY: return OnDestroy(window);
     default: return DefWindowProcW(window, message, wParam, lParam);
     }
@@ -506,14 +564,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 // A client area that fits the tiles in up to three columns and a log below,
 // no taller than the screen's work area.
-SIZE InitialClientSize(size_t leds) {
+SIZE InitialClientSize(size_t leds, const Scale& px) {
     int columns = leds < MAX_COLUMNS ? static_cast<int>(leds) : MAX_COLUMNS;
     if (columns < 1) columns = 1;
-    int width = 2 * MARGIN + columns * TILE_WIDTH + (columns - 1) * TILE_GAP;
-    if (width < 860) width = 860;
-    int logHeight = LOG_TITLE_HEIGHT + 16 + LOG_MIN_LINES * 19;
-    int height = HEADER_HEIGHT + MARGIN + TilesHeight(static_cast<int>(leds), width) + MARGIN + 4 +
-                 logHeight + MARGIN;
+    int width = px(2 * MARGIN + columns * TILE_WIDTH + (columns - 1) * TILE_GAP);
+    if (width < px(860)) width = px(860);
+    int logHeight = px(LOG_TITLE_HEIGHT + 16 + LOG_MIN_LINES * 19);
+    int height = px(HEADER_HEIGHT + MARGIN) + TilesHeight(static_cast<int>(leds), width, px) +
+                 px(MARGIN + 4) + logHeight + px(MARGIN);
     RECT work;
     if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0) && height > work.bottom - work.top - 60)
         height = work.bottom - work.top - 60;
@@ -544,7 +602,9 @@ bool RunWindow(const SimOptions& options, SimDevice& device, Server& server) {
     view.options = &options;
     view.device = &device;
     view.server = &server;
-    SIZE client = InitialClientSize(options.leds.size());
+    // The window's DPI is that of the display it opens on, which is not yet
+    // known: the screen's will do until WM_DPICHANGED says otherwise.
+    SIZE client = InitialClientSize(options.leds.size(), Scale {DpiOf(nullptr)});
     RECT frame = {0, 0, client.cx, client.cy};
     const DWORD style = WS_OVERLAPPEDWINDOW;
     AdjustWindowRectEx(&frame, style, FALSE, 0);

@@ -308,9 +308,31 @@ LRESULT OnDeviceChange(HWND window, WPARAM event, LPARAM data) {
     return DefWindowProcA(window, WM_DEVICECHANGE, event, data);
 }
 
+// Loads both tray icons again at the window's present DPI.
+void ReloadTrayIcons() {
+    if (!TrayIcon.IsCreated() || TrayIcon.loaded < TrayIcon.count) return;
+    TrayIcon.SetIcon(0, IDI_TRAY_RUNNING);
+    TrayIcon.SetIcon(1, IDI_TRAY_STOPPED);
+}
+
+// The display's scaling changed: the icons of the old size would be stretched.
+LRESULT OnDpiChanged() {
+    ReloadTrayIcons();
+    if (TrayIcon.IsCreated() && TrayIcon.current < TrayIcon.count) {
+        TrayIcon.data.hIcon = TrayIcon.slots[TrayIcon.current].Icon;
+        SendTrayNotify(NIM_MODIFY, &TrayIcon.data);
+    }
+    return 0;
+}
+
 // The shell forgot every icon when its taskbar went away: show ours again,
-// as it was.
-void OnTaskbarCreated() { AddTrayIcon(TrayIcon.current); }
+// as it was. The shell also rebuilds its taskbar when the scaling changes,
+// which a hidden window may not hear of otherwise: the icons are made anew
+// at the present size.
+void OnTaskbarCreated() {
+    ReloadTrayIcons();
+    AddTrayIcon(TrayIcon.current);
+}
 
 }  // namespace
 
@@ -344,6 +366,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_WTSSESSION_CHANGE: result = OnSessionChange(window, wParam); break;
     case WM_DISPLAYCHANGE: result = OnDisplayChange(); break;
     case WM_DEVICECHANGE: result = OnDeviceChange(window, wParam, lParam); break;
+    case WM_DPICHANGED: result = OnDpiChanged(); break;
     default: result = DefWindowProcA(window, message, wParam, lParam); break;
     }
     if (message != 0 && message == TaskbarCreatedMessage()) OnTaskbarCreated();

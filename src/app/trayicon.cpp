@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/bringtofront.h"
+#include "base/dpi.h"
 #include "base/initorder.h"
 
 TRAYICON TrayIcon GLIM_INIT_ORDER(GLIM_INIT_TRAYICON);
@@ -20,6 +21,7 @@ constexpr const char* kBalloonTitle = "外部制御";
 constexpr const char* kBalloonStarted = "制御を開始しました。";
 constexpr const char* kBalloonStopped = "制御を停止しました。";
 constexpr UINT kBalloonTimeoutMs = 3000;
+// The small-icon size of systems that cannot tell one per DPI.
 constexpr int kIconSize = 16;
 
 // Copies `text` into a fixed field, cut so that the terminator fits.
@@ -68,8 +70,13 @@ void TRAYICON::SetIcon(uint32_t slot, UINT iconId) {
         target.Icon = nullptr;
         target.Owned = 0;
     }
+    // The notification area shows small icons at the DPI of the window that
+    // owns them; a 16-pixel image would be stretched into a larger slot.
+    UINT dpi = WindowDpi(data.hWnd);
+    int width = MetricForDpi(SM_CXSMICON, dpi, kIconSize);
+    int height = MetricForDpi(SM_CYSMICON, dpi, kIconSize);
     target.Icon = static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, kIconSize, kIconSize, LR_DEFAULTCOLOR));
+        LoadImageA(instance, MAKEINTRESOURCEA(iconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
     target.Owned = 1;
 }
 

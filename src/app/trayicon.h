@@ -28,6 +28,8 @@ public:
 
     // 1 on success; 0 when already created or the slots cannot be allocated.
     int Create(HINSTANCE instance, HWND window);
+    // Loads icon `iconId` into `slot` at the small-icon size of the DPI of
+    // the record's window (16 x 16 where the system cannot tell).
     void SetIcon(uint32_t slot, UINT iconId);
     void Destroy();
     static uint32_t MakeId();  // TRAYICON_ID

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/dpi.h"
 #include "base/initorder.h"
 #include "engine/pattern.h"
 #include "engine/setting.h"
@@ -97,6 +98,17 @@ DWORD WINAPI PreviewThread(LPVOID argument) {
 
 // ---- The preview window ---------------------------------------------------
 
+// `font` with its size taken from one DPI to another. The settings file holds
+// the font at BASE_DPI, as the program always wrote it, so that one file
+// serves any scaling.
+LOGFONTA FontAtDpi(const LOGFONTA& font, UINT from, UINT to) {
+    LOGFONTA scaled = font;
+    if (from == 0 || from == to) return scaled;
+    scaled.lfHeight = MulDiv(font.lfHeight, static_cast<int>(to), static_cast<int>(from));
+    scaled.lfWidth = MulDiv(font.lfWidth, static_cast<int>(to), static_cast<int>(from));
+    return scaled;
+}
+
 LRESULT OnPaint(HWND window) {
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
@@ -116,19 +128,20 @@ LRESULT OnPaint(HWND window) {
 }
 
 LRESULT OnDoubleClick(HWND window) {
-    LOGFONTA chosen = SETTING.Font;
+    // The font dialog speaks in the pixels of the window's DPI.
+    const UINT dpi = WindowDpi(window);
+    LOGFONTA chosen = FontAtDpi(SETTING.Font, BASE_DPI, dpi);
     CHOOSEFONTA choose;
     std::memset(&choose, 0, sizeof choose);
     choose.lStructSize = sizeof choose;
     choose.hwndOwner = window;
     choose.lpLogFont = &chosen;
     choose.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT | CF_NOVERTFONTS;
-    if (ChooseFontA(&choose)) SETTING.Font = chosen;
+    if (ChooseFontA(&choose)) SETTING.Font = FontAtDpi(chosen, dpi, BASE_DPI);
 
     StopPreview();
     PreviewFont.Delete();
-    PreviewFont.Font() = SETTING.Font;
-    PreviewFont.Create();
+    MakePreviewFont(dpi);
     StartPreview(CurrentDevice);
     return 0;
 }
@@ -152,6 +165,11 @@ bool WINFONT::Create() {
 void WINFONT::Delete() {
     if (handle_) DeleteObject(handle_);
     handle_ = nullptr;
+}
+
+bool MakePreviewFont(UINT dpi) {
+    PreviewFont.Font() = FontAtDpi(SETTING.Font, BASE_DPI, dpi);
+    return PreviewFont.Create();
 }
 
 COLORREF PreviewLitColor(int32_t luminance) {

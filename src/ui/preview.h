@@ -28,6 +28,9 @@ private:
 
 // The preview font object (a global built after the debug-device client).
 extern WINFONT PreviewFont;
+// Makes the preview font from SETTING.Font, sized for a window at `dpi`
+// (the settings hold it at 96 DPI); true when a font was made.
+bool MakePreviewFont(UINT dpi);
 
 // The colour of an LED that the preview cannot know (a method that follows
 // live GPU readings) and of the pause between two passes of a pattern.

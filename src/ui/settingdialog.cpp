@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/dbcs.h"
+#include "base/dpi.h"
 #include "engine/control.h"
 #include "engine/setting.h"
 #include "gpu/devicesearch.h"
@@ -213,19 +214,23 @@ void CentreOnScreen(HWND dialog) {
     MoveWindow(dialog, left, top, width, height, TRUE);
 }
 
-void SetDialogIcons(HWND dialog) {
+// The icons of the sizes the dialog's DPI asks for.
+void SetDialogIcons(HWND dialog, UINT dpi) {
     HINSTANCE module = GetModuleHandleA(nullptr);
     HANDLE big = LoadImageA(module, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
-                            GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), LR_SHARED);
+                            MetricForDpi(SM_CXICON, dpi, GetSystemMetrics(SM_CXICON)),
+                            MetricForDpi(SM_CYICON, dpi, GetSystemMetrics(SM_CYICON)), LR_SHARED);
     HANDLE small = LoadImageA(module, MAKEINTRESOURCEA(IDI_PROGRAM), IMAGE_ICON,
-                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+                              MetricForDpi(SM_CXSMICON, dpi, GetSystemMetrics(SM_CXSMICON)),
+                              MetricForDpi(SM_CYSMICON, dpi, GetSystemMetrics(SM_CYSMICON)), LR_SHARED);
     if (big) SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
     if (small) SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 
 INT_PTR OnInitDialog(HWND dialog) {
     SettingDialog = dialog;
-    SetDialogIcons(dialog);
+    const UINT dpi = WindowDpi(dialog);
+    SetDialogIcons(dialog, dpi);
     SetWindowTextA(dialog, "設定");
     CentreOnScreen(dialog);
 
@@ -238,8 +243,7 @@ INT_PTR OnInitDialog(HWND dialog) {
     }
 
     std::memset(&PreviewSlot, 0, sizeof PreviewSlot);
-    PreviewFont.Font() = SETTING.Font;
-    PreviewFont.Create();
+    MakePreviewFont(dpi);
 
     SendDlgItemMessageA(dialog, IDC_PLAYFILE, EM_LIMITTEXT, sizeof WorkingCopy.Device[0].PlayFile - 1, 0);
     FillLists();
@@ -400,6 +404,20 @@ INT_PTR OnCommand(HWND dialog, WPARAM wParam, LPARAM lParam) {
     return TRUE;
 }
 
+// Moved to a display of another scaling. The platform resizes the dialog and
+// its controls, whose font it made from the template; the preview's font and
+// the icons are the dialog's own to remake. (wParam: the new DPI, vertical in
+// its high word.)
+INT_PTR OnDpiChanged(HWND dialog, WPARAM wParam) {
+    UINT dpi = HIWORD(wParam);
+    if (dpi == 0 || SettingDialog != dialog) return FALSE;
+    SetDialogIcons(dialog, dpi);
+    MakePreviewFont(dpi);
+    InvalidateRect(GetDlgItem(dialog, IDC_PREVIEW), nullptr, FALSE);
+    // Left to the platform as well, which does the resizing.
+    return FALSE;
+}
+
 // The dialog can also go without "設定" or "中止", when its owner is destroyed
 // (the program ends while it is open): the preview thread must not outlive it.
 INT_PTR OnDestroy(HWND dialog) {
@@ -485,6 +503,8 @@ INT_PTR CALLBACK SettingDialogProc(HWND dialog, UINT message, WPARAM wParam, LPA
         return OnCommand(dialog, wParam, lParam);
     case WM_DESTROY:
         return OnDestroy(dialog);
+    case WM_DPICHANGED:
+        return OnDpiChanged(dialog, wParam);
     default:
         return FALSE;
     }

@@ -324,6 +324,13 @@ TEST_F(ResidentHostTest, TaskbarRestartShowsTheIconOfTheCurrentState) {
         EXPECT_EQ(lastTrayMessage.load(), static_cast<DWORD>(NIM_ADD)) << "the icon is added again";
         ExpectTray(running);
     }
+    // A change of scaling: the icons are loaded anew and the shell shown the
+    // one of the current state.
+    RECT suggested = {0, 0, 1, 1};
+    lastTrayMessage = ~0ul;
+    host.Send(WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_EQ(lastTrayMessage.load(), static_cast<DWORD>(NIM_MODIFY));
+    ExpectTray(true);
     EXPECT_TRUE(host.Stop());
 }
 

@@ -51,6 +51,32 @@ protected:
     HMODULE module = nullptr;
 };
 
+// The text of a module's manifest (resource 1 of type 24); "" when it has none.
+std::string ManifestOf(HMODULE module) {
+    HRSRC manifest = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    const char* text = manifest ? static_cast<const char*>(LockResource(LoadResource(module, manifest))) : nullptr;
+    return text ? std::string(text, SizeofResource(module, manifest)) : std::string();
+}
+
+// The text of the element `name` (<name ...>text</name>); "" when absent.
+std::string ElementText(const std::string& xml, const std::string& name) {
+    size_t open = xml.find("<" + name + " ");
+    if (open == std::string::npos) open = xml.find("<" + name + ">");
+    if (open == std::string::npos) return "";
+    size_t start = xml.find('>', open) + 1;
+    size_t end = xml.find("</" + name + ">", start);
+    return end == std::string::npos ? "" : xml.substr(start, end - start);
+}
+
+// Per-monitor (v2) DPI awareness, with the older systems' form beside it,
+// each in the namespace that the system reads it from.
+void ExpectPerMonitorAware(const std::string& xml) {
+    EXPECT_EQ("true/pm", ElementText(xml, "dpiAware"));
+    EXPECT_EQ("PerMonitorV2, PerMonitor", ElementText(xml, "dpiAwareness"));
+    EXPECT_NE(std::string::npos, xml.find("SMI/2005/WindowsSettings\">true/pm<")) << xml;
+    EXPECT_NE(std::string::npos, xml.find("SMI/2016/WindowsSettings\">PerMonitorV2")) << xml;
+}
+
 }  // namespace
 
 INSTANTIATE_TEST_SUITE_P(Programs, ResourcesTest, ::testing::ValuesIn(Programs()));
@@ -95,7 +121,9 @@ TEST_P(ResourcesTest, VersionBlock) {
     EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
 }
 
-TEST_P(ResourcesTest, IconsInBothSizes) {
+// Each icon carries an image for the small-icon size of 100, 125, 150 and
+// 200 % scaling (16, 20, 24, 32) and the large icon (32, 48).
+TEST_P(ResourcesTest, IconsInEverySize) {
     for (int id : {IDI_PROGRAM, IDI_TRAY_RUNNING, IDI_TRAY_STOPPED}) {
         HRSRC group = FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(14));  // RT_GROUP_ICON
         ASSERT_NE(nullptr, group) << id;
@@ -104,9 +132,8 @@ TEST_P(ResourcesTest, IconsInBothSizes) {
         WORD count = *reinterpret_cast<const WORD*>(dir + 4);
         std::vector<int> sizes;
         for (WORD i = 0; i < count; ++i) sizes.push_back(dir[6 + 14 * i]);  // width byte of each entry
-        EXPECT_NE(sizes.end(), std::find(sizes.begin(), sizes.end(), 16)) << id;
-        EXPECT_NE(sizes.end(), std::find(sizes.begin(), sizes.end(), 32)) << id;
-        for (int size : {16, 32}) {
+        for (int size : {16, 20, 24, 32, 48}) {
+            EXPECT_NE(sizes.end(), std::find(sizes.begin(), sizes.end(), size)) << id << " at " << size;
             HICON icon = static_cast<HICON>(
                 LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
             EXPECT_NE(nullptr, icon) << id << " at " << size;
@@ -119,6 +146,8 @@ TEST_P(ResourcesTest, ManifestAsksForCommonControlsSix) {
     std::string xml = ManifestOf(module);
     ASSERT_FALSE(xml.empty()) << path;
     ExpectRunsAsInvoker(xml, path);
+    ASSERT_FALSE(xml.empty());
+    ExpectPerMonitorAware(xml);
     size_t dependency = xml.find("Microsoft.Windows.Common-Controls");
     ASSERT_NE(std::string::npos, dependency);
     EXPECT_NE(std::string::npos, xml.find("version=\"6.0.0.0\"", dependency));
@@ -145,4 +174,14 @@ TEST(CompanionResources, RunAsInvoker) {
         EXPECT_FALSE(xml.empty()) << path;
         ExpectRunsAsInvoker(xml, path);
     }
+// The simulated device is drawn as sharp as the program and never asks for
+// elevation.
+TEST(GlimsimResources, ManifestIsPerMonitorAwareAndAsInvoker) {
+    HMODULE module = LoadLibraryExA(testsupport::BinPath("GLIMSIM.EXE").c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(nullptr, module);
+    std::string xml = ManifestOf(module);
+    FreeLibrary(module);
+    ExpectPerMonitorAware(xml);
+    EXPECT_NE(std::string::npos, xml.find("<requestedExecutionLevel level=\"asInvoker\"")) << xml;
 }

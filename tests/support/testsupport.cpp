@@ -65,6 +65,33 @@ bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs, unsigned p
 void SetEnv(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
 namespace {
+const char DESKTOP_KEY[] = "Control Panel\\Desktop";
+const char LOG_PIXELS[] = "LogPixels";
+}  // namespace
+
+ScreenDpi::ScreenDpi(DWORD dpi) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, DESKTOP_KEY, 0, nullptr, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return;
+    DWORD type = 0, size = sizeof old_;
+    had_ = RegQueryValueExA(key, LOG_PIXELS, nullptr, &type, reinterpret_cast<BYTE*>(&old_), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_DWORD;
+    set_ = RegSetValueExA(key, LOG_PIXELS, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi) ==
+           ERROR_SUCCESS;
+    RegCloseKey(key);
+}
+
+ScreenDpi::~ScreenDpi() {
+    HKEY key = nullptr;
+    if (!set_ || RegOpenKeyExA(HKEY_CURRENT_USER, DESKTOP_KEY, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (had_) RegSetValueExA(key, LOG_PIXELS, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_), sizeof old_);
+    else RegDeleteValueA(key, LOG_PIXELS);
+    RegCloseKey(key);
+}
+
+namespace {
 void RemoveTree(const std::string& dir) {
     WIN32_FIND_DATAA fd;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &fd);

@@ -43,6 +43,24 @@ bool WaitUntil(const std::function<bool()>& done, unsigned timeoutMs, unsigned p
 // processes started afterwards inherit it.
 void SetEnv(const char* name, const char* value);
 
+// The screen DPI that programs started from now on are given: Wine reads it
+// (HKCU\Control Panel\Desktop, LogPixels) when a process starts, so this
+// process keeps its own. The prefix's value, or its absence, is put back on
+// destruction, for the tests that run after.
+class ScreenDpi {
+public:
+    explicit ScreenDpi(DWORD dpi);
+    ~ScreenDpi();
+    ScreenDpi(const ScreenDpi&) = delete;
+    ScreenDpi& operator=(const ScreenDpi&) = delete;
+    bool Set() const { return set_; }
+
+private:
+    bool set_ = false;
+    bool had_ = false;
+    DWORD old_ = 0;
+};
+
 // A fresh folder under %TEMP%, removed with everything in it on destruction.
 class TempDir {
 public:

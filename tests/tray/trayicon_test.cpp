@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "app/trayicon.h"
+#include "res/resource.h"
+#include "testsupport.h"
 
 namespace {
 
@@ -46,6 +49,20 @@ protected:
     TrayNotifyProc previous = nullptr;
     HWND window = nullptr;
 };
+
+// The width of an icon's image, in pixels; 0 for no icon.
+int IconWidth(HICON icon) {
+    ICONINFO info;
+    if (!icon || !GetIconInfo(icon, &info)) return 0;
+    BITMAP bitmap = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    if (info.hbmMask) DeleteObject(info.hbmMask);
+    return bitmap.bmWidth;
+}
+
+// Set for this test program's run of its own at another DPI.
+const char AT_DPI[] = "GLIM_TRAY_TEST_AT_DPI";
 
 }  // namespace
 
@@ -144,4 +161,38 @@ TEST_F(TrayIconTest, DestroyRemovesTheIconOnce) {
     TrayIcon.Destroy();
     UpdateTrayTip(1);
     EXPECT_EQ(1u, sent.size());
+}
+
+// The shell is handed the small-icon size of the window's DPI: 16 pixels at
+// 96 DPI, 24 at 144 (150 %), the latter seen by this case in a run of this
+// program that starts at 144 DPI.
+TEST_F(TrayIconTest, ShellGetsTheSmallIconOfTheWindowsDpi) {
+    HMODULE resources = LoadLibraryExA(testsupport::BinPath(TEST_PROGRAM).c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(nullptr, resources);
+    HWND hidden = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, hidden);
+    ASSERT_EQ(1, TrayIcon.Create(resources, hidden));
+    TrayIcon.SetIcon(0, IDI_TRAY_RUNNING);
+    TrayIcon.SetIcon(1, IDI_TRAY_STOPPED);
+    UpdateTrayTip(1);
+    UpdateTrayTip(0);
+    const bool child = std::getenv(AT_DPI) != nullptr;
+    ASSERT_EQ(2u, sent.size());
+    for (const Sent& s : sent) EXPECT_EQ(child ? 24 : 16, IconWidth(s.data.hIcon));
+    TrayIcon.Destroy();
+    DestroyWindow(hidden);
+    FreeLibrary(resources);
+    if (child) return;
+
+    testsupport::ScreenDpi dpi(144);
+    ASSERT_TRUE(dpi.Set());
+    testsupport::SetEnv(AT_DPI, "144");
+    testsupport::ChildProcess run;
+    bool started = run.Start(testsupport::BinPath("tray_tests.exe"),
+                             "--gtest_filter=TrayIconTest.ShellGetsTheSmallIconOfTheWindowsDpi");
+    testsupport::SetEnv(AT_DPI, nullptr);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(run.Wait(60000));
+    EXPECT_EQ(0u, run.ExitCode()) << "at 144 DPI";
 }

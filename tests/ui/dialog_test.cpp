@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <commctrl.h>
+
 #include "dialogdriver.h"
 #include "engine/setting.h"
 #include "glimsim.h"
@@ -56,6 +58,46 @@ long LastValue(const SimNvapi& sim, DWORD pid) {
         if (s.display == 0 && s.gpu == 0 && s.attribute == 0) value = s.value;
     }
     return value;
+}
+
+// A control of the dialog where it sits in the dialog's client area.
+struct Placed {
+    HWND window;
+    int id;
+    RECT rect;
+    bool groupBox;
+    HWND buddy;  // the field a spin is attached to
+};
+
+std::vector<Placed> PlacedControls(HWND dialog) {
+    std::vector<Placed> controls;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char kind[64] = {};
+        GetClassNameA(c, kind, sizeof kind);
+        Placed p {c, GetDlgCtrlID(c), {}, false, nullptr};
+        GetWindowRect(c, &p.rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&p.rect), 2);
+        p.groupBox = lstrcmpiA(kind, "Button") == 0 && (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
+        if (lstrcmpiA(kind, UPDOWN_CLASSA) == 0) p.buddy = reinterpret_cast<HWND>(SendMessageA(c, UDM_GETBUDDY, 0, 0));
+        controls.push_back(p);
+    }
+    return controls;
+}
+
+bool Overlap(const RECT& a, const RECT& b) {
+    RECT both;
+    return IntersectRect(&both, &a, &b) != FALSE;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+std::string Describe(const Placed& p) {
+    return std::to_string(p.id) + " \"" + testsupport::WindowText(p.window) + "\" (" + std::to_string(p.rect.left) +
+           "," + std::to_string(p.rect.top) + ")-(" + std::to_string(p.rect.right) + "," +
+           std::to_string(p.rect.bottom) + ")";
 }
 
 class DialogTest : public ::testing::Test {
@@ -126,6 +168,43 @@ protected:
         long height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
         ReleaseDC(nullptr, screen);
         return height;
+    }
+
+    // `text` drawn here as the preview draws it, lit at 100, in a strip of
+    // `client`'s size.
+    static ScreenImage Render(const LOGFONTA& font, const char* text, const RECT& client, UINT prefixFlag) {
+        HDC screen = GetDC(nullptr);
+        BITMAPINFO info {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = client.right;
+        info.bmiHeader.biHeight = -client.bottom;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        void* bits = nullptr;
+        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HDC memory = CreateCompatibleDC(screen);
+        HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
+        HFONT hfont = CreateFontIndirectA(&font);
+        HGDIOBJ oldFont = SelectObject(memory, hfont);
+        FillRect(memory, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        SetBkMode(memory, TRANSPARENT);
+        SetTextColor(memory, RGB(31, 231, 31));
+        RECT rc = client;
+        DrawTextA(memory, text, -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOCLIP | prefixFlag);
+        GdiFlush();
+        ScreenImage image;
+        image.width = client.right;
+        image.height = client.bottom;
+        const uint32_t* p = static_cast<const uint32_t*>(bits);
+        image.pixels.assign(p, p + image.width * image.height);
+        for (uint32_t& px : image.pixels) px &= 0xFFFFFF;
+        SelectObject(memory, oldFont);
+        SelectObject(memory, oldBitmap);
+        DeleteObject(hfont);
+        DeleteDC(memory);
+        DeleteObject(bitmap);
+        ReleaseDC(nullptr, screen);
+        return image;
     }
 
     SimNvapi sim;
@@ -548,42 +627,8 @@ TEST_F(DialogTest, LogoIsDrawnAsItStands) {
     ASSERT_TRUE(GetClientRect(strip, &client));
     LOGFONTA font;
     MakeStartupFont(&font);
-    auto render = [&](UINT prefixFlag) {
-        HDC screen = GetDC(nullptr);
-        BITMAPINFO info {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = client.right;
-        info.bmiHeader.biHeight = -client.bottom;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        void* bits = nullptr;
-        HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        HDC memory = CreateCompatibleDC(screen);
-        HGDIOBJ oldBitmap = SelectObject(memory, bitmap);
-        HFONT hfont = CreateFontIndirectA(&font);
-        HGDIOBJ oldFont = SelectObject(memory, hfont);
-        FillRect(memory, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-        SetBkMode(memory, TRANSPARENT);
-        SetTextColor(memory, RGB(31, 231, 31));
-        RECT rc = client;
-        DrawTextA(memory, "A&B", -1, &rc, DT_SINGLELINE | DT_CENTER | DT_VCENTER | DT_NOCLIP | prefixFlag);
-        GdiFlush();
-        ScreenImage image;
-        image.width = client.right;
-        image.height = client.bottom;
-        const uint32_t* p = static_cast<const uint32_t*>(bits);
-        image.pixels.assign(p, p + image.width * image.height);
-        for (uint32_t& px : image.pixels) px &= 0xFFFFFF;
-        SelectObject(memory, oldFont);
-        SelectObject(memory, oldBitmap);
-        DeleteObject(hfont);
-        DeleteDC(memory);
-        DeleteObject(bitmap);
-        ReleaseDC(nullptr, screen);
-        return image;
-    };
-    ScreenImage asItStands = render(DT_NOPREFIX);
-    ScreenImage withPrefix = render(0);
+    ScreenImage asItStands = Render(font, "A&B", client, DT_NOPREFIX);
+    ScreenImage withPrefix = Render(font, "A&B", client, 0);
     ASSERT_FALSE(asItStands == withPrefix);
     EXPECT_TRUE(shown == asItStands);
 }
@@ -706,4 +751,51 @@ TEST_F(DialogTest, ZonesInTheAttributeListAndTheColourOfAZone) {
     EXPECT_EQ("255,102,0", IniValue(program.IniPath(), "DEVICE4", "Color"));
     EXPECT_EQ("255,0,0", IniValue(program.IniPath(), "DEVICE5", "Color"));
     EXPECT_EQ("5", IniValue(program.IniPath(), "DEVICE6", "Attribute"));
+}
+
+// At 150 % scaling (144 DPI, which the program reads when it starts) every
+// control stays inside the client area and off every other (a spin rides on
+// its field; a group box holds whole controls or none of one), and the logo
+// is drawn in the start-up font at that DPI, whole inside its band.
+TEST_F(DialogTest, LaidOutAt150PercentWithTheLogoScaled) {
+    {
+        testsupport::ScreenDpi dpi(144);
+        ASSERT_TRUE(dpi.Set());
+        StartAndOpen();
+    }
+    ASSERT_TRUE(PreviewShows(RGB(31, 231, 31)));
+    RECT client;
+    ASSERT_TRUE(GetClientRect(dialog.Window(), &client));
+    std::vector<Placed> controls = PlacedControls(dialog.Window());
+    ASSERT_GE(controls.size(), 40u);
+    for (const Placed& a : controls) {
+        EXPECT_TRUE(Inside(a.rect, client)) << Describe(a);
+        for (const Placed& b : controls) {
+            if (a.window >= b.window || a.buddy == b.window || b.buddy == a.window) continue;
+            if (a.groupBox != b.groupBox) {
+                const Placed& box = a.groupBox ? a : b;
+                const Placed& other = a.groupBox ? b : a;
+                EXPECT_TRUE(!Overlap(other.rect, box.rect) || Inside(other.rect, box.rect))
+                    << Describe(other) << " across " << Describe(box);
+            } else {
+                EXPECT_FALSE(Overlap(a.rect, b.rect)) << Describe(a) << " over " << Describe(b);
+            }
+        }
+    }
+
+    LOGFONTA font;
+    MakeStartupFont(&font);
+    font.lfHeight = MulDiv(font.lfHeight, 144, 96);
+    font.lfWidth = MulDiv(font.lfWidth, 144, 96);
+    RECT band;
+    ASSERT_TRUE(GetClientRect(dialog.Item(IDC_PREVIEW), &band));
+    ScreenImage shown = Preview();
+    EXPECT_TRUE(shown == Render(font, "GEFORCE GTX", band, DT_NOPREFIX)) << "the logo at 144 DPI";
+    // Whole: no lit pixel on the band's edge.
+    for (int x = 0; x < shown.width; ++x) {
+        EXPECT_EQ(0u, shown.pixels[x] | shown.pixels[(shown.height - 1) * shown.width + x]) << x;
+    }
+    for (int y = 0; y < shown.height; ++y) {
+        EXPECT_EQ(0u, shown.pixels[y * shown.width] | shown.pixels[y * shown.width + shown.width - 1]) << y;
+    }
 }
